@@ -1,0 +1,1 @@
+#include <base64_rfc2045/decoder.hpp>

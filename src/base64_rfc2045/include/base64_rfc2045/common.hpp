@@ -1,0 +1,24 @@
+// What the MIME decoder and encoder of Base64_rfc2045 share: the export
+// marker and the module's constants.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#if defined(_WIN32)
+#define BASE64_RFC2045_API
+#else
+#define BASE64_RFC2045_API __attribute__((visibility("default")))
+#endif
+
+namespace Base64_rfc2045 {
+
+// The Base64 alphabet of RFC 2045 (table 1): character i has the value i.
+inline constexpr std::string_view base64_alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Size of the read buffer of a decoder over a stream and of the output
+// buffer of an encoder to a stream or a string.
+inline constexpr std::int64_t stream_buffer_size = 65536;
+
+}  // namespace Base64_rfc2045

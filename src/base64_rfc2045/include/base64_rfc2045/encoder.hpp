@@ -1,0 +1,6 @@
+// The resumable MIME Base64 encoder.
+#pragma once
+
+#include <base64_rfc2045/common.hpp>
+
+namespace Base64_rfc2045 {}  // namespace Base64_rfc2045
