@@ -21,4 +21,14 @@ inline constexpr std::string_view base64_alphabet =
 // buffer of an encoder to a stream or a string.
 inline constexpr std::int64_t stream_buffer_size = 65536;
 
+// Cases shared by the decoder's results and the encoder's inputs.
+// Decoding: more input is needed (Await), or the input is over (End).
+// Encoding: resume after a Partial (Await), or the input is complete (End).
+struct Await {
+  friend bool operator==(Await, Await) = default;
+};
+struct End {
+  friend bool operator==(End, End) = default;
+};
+
 }  // namespace Base64_rfc2045
