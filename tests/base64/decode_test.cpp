@@ -153,6 +153,35 @@ TEST(DecodeErrors, FirstProblemMetDecides) {
   for (const auto& c : cases) expect_decodes(c);
 }
 
+// One byte of a valid text replaced by each byte value in turn: an alphabet
+// byte still decodes; '=' ends the data, so only the last position accepts
+// it, and at the end of an earlier group it is input after padding; any other
+// byte is malformed.
+TEST(DecodeErrors, EveryByteAtEveryPosition) {
+  const std::string valid = "Zm9vYmFyYmF6";  // "foobarbaz": three full groups
+  for (std::size_t t = 0; t < valid.size(); ++t) {
+    for (int b = 0; b < 256; ++b) {
+      std::string text = valid;
+      text[t] = static_cast<char>(b);
+      SCOPED_TRACE("byte " + std::to_string(b) + " at " + std::to_string(t));
+      const bool in_alphabet = Base64::standard_alphabet.dmap()[static_cast<std::size_t>(b)] >= 0;
+      for (const bool pad : {true, false}) {
+        const auto result = Base64::decode(text, {.pad = pad});
+        if (in_alphabet) {
+          ASSERT_TRUE(result);
+          EXPECT_EQ(Base64::encode_string(*result, {.pad = pad}), text);
+        } else if (b == '=' && t == valid.size() - 1) {
+          EXPECT_EQ(result.value(), "foobarba");
+        } else if (b == '=' && t % 4 == 3 && pad) {
+          EXPECT_EQ(result.error().text, "Too much input");
+        } else {
+          EXPECT_EQ(result.error().text, "Malformed input");
+        }
+      }
+    }
+  }
+}
+
 TEST(SubRanges, DecodeSelectsTheRange) {
   constexpr auto max64 = std::numeric_limits<std::int64_t>::max();
   constexpr auto min64 = std::numeric_limits<std::int64_t>::min();
