@@ -1,6 +1,188 @@
-// The resumable MIME Base64 encoder.
+// The resumable MIME Base64 encoder: bytes handed in one at a time become a
+// body in the base64 Content-Transfer-Encoding of RFC 2045 (section 6.8):
+// lines of 76 characters separated by CR LF, the last group padded with '='.
 #pragma once
 
 #include <base64_rfc2045/common.hpp>
 
-namespace Base64_rfc2045 {}  // namespace Base64_rfc2045
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace Base64_rfc2045 {
+
+// Where an encoder writes its text. The caller keeps the stream or string
+// alive for as long as the encoder may write to it.
+class Destination {
+ public:
+  // The caller hands in output space with dst() and takes the text out of it
+  // whenever encode() answers Partial.
+  struct Manual {};
+  // The text is written to the stream, one write per group of 4 characters.
+  struct Channel {
+    std::ostream& stream;
+  };
+  // The text is appended to the string, one append per group of 4 characters.
+  struct Buffer {
+    std::string& bytes;
+  };
+  enum class Kind : std::uint8_t { Manual, Channel, Buffer };
+
+  Destination(Manual) noexcept {}
+  Destination(Channel channel) noexcept : kind_(Kind::Channel), stream_(&channel.stream) {}
+  Destination(Buffer buffer) noexcept : kind_(Kind::Buffer), bytes_(&buffer.bytes) {}
+
+  // Which of the three kinds this is.
+  Kind kind() const noexcept { return kind_; }
+  // The stream of a Channel destination; nullptr for the other kinds.
+  std::ostream* stream() const noexcept { return stream_; }
+  // The string of a Buffer destination; nullptr for the other kinds.
+  std::string* bytes() const noexcept { return bytes_; }
+
+ private:
+  Kind kind_ = Kind::Manual;
+  std::ostream* stream_ = nullptr;
+  std::string* bytes_ = nullptr;
+};
+
+// One input byte for encode().
+struct Byte {
+  std::uint8_t value;
+  friend bool operator==(Byte, Byte) = default;
+};
+
+// What encode() takes: the next byte; End, the input is complete (write the
+// padded last group); Await, resume after a Partial (otherwise a no-op).
+using Encode_input = std::variant<Byte, End, Await>;
+
+// Ok: the input value was taken, go on with the next one. Partial (Manual
+// destinations only): output waits in the space; take it out, optionally hand
+// in new space with dst(), then call encode() with Await.
+enum class Encode_result : std::uint8_t { Ok, Partial };
+
+class Encoder;
+
+// A new encoder writing to `destination`; it writes nothing yet. Channel and
+// Buffer encoders allocate their 65536-byte output buffer here, once.
+BASE64_RFC2045_API Encoder encoder(Destination destination);
+
+// Takes one input value. Throws std::invalid_argument "Expected `Await encode"
+// for Byte or End while the encoder waits after a Partial (nothing changes).
+// On a Channel, throws std::ios_base::failure when a write leaves the stream
+// failed: the input was taken and the unwritten bytes are kept; repair the
+// stream and call encode() with Await to write them and go on. Exceptions
+// from appending to a Buffer's string are handled the same way.
+BASE64_RFC2045_API Encode_result encode(Encoder& e, Encode_input input);
+
+// The destination given to encoder().
+BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
+
+// Hands a Manual encoder space[off .. off+len-1] as its output space. The
+// encoder refers to it without copying: keep it alive and untouched until the
+// text has been taken out. Throws std::invalid_argument "Invalid bounds (off:
+// %d, len: %d)" for a bad range, or when `e` writes to a Channel or Buffer
+// (those use their own buffer); the encoder is then unchanged.
+BASE64_RFC2045_API void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
+
+// Room left in the output space: 0 for a new Manual encoder; for a Channel or
+// Buffer encoder 65536, less a CR LF that waits to go out with the next group.
+BASE64_RFC2045_API std::int64_t o_rem(const Encoder& e);
+
+// The state of one encoding, mutated in place by encode() and dst(). Movable;
+// a moved-from encoder is left as a new Manual encoder without space.
+class Encoder {
+ public:
+  Encoder(Encoder&& other) noexcept
+      : destination_(std::exchange(other.destination_, Destination::Manual{})),
+        own_(std::move(other.own_)),
+        state_(std::exchange(other.state_, State{})) {}
+  Encoder& operator=(Encoder&& other) noexcept {
+    if (this != &other) {
+      destination_ = std::exchange(other.destination_, Destination::Manual{});
+      own_ = std::move(other.own_);
+      state_ = std::exchange(other.state_, State{});
+    }
+    return *this;
+  }
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+  ~Encoder() = default;
+
+ private:
+  // Steps, held in state_.step between calls.
+  //
+  //   Main          waits for any input. Byte: carried, or completes a group
+  //                 (4 characters, after CR LF when the line is full) that is
+  //                 delivered at once. End: the padded last group, if bytes
+  //                 are carried. Await: nothing. Stays in Main, or goes to
+  //                 Await_output when a delivery has to wait for the caller.
+  //   Await_output  waits for Await: a Manual caller has taken the output out
+  //                 after a Partial, or a Channel/Buffer caller has repaired
+  //                 what made a delivery throw. Runs state_.held and goes back
+  //                 to Main, or stays here on a further Partial. Byte and End
+  //                 are refused.
+  //
+  //            Byte/End, output to deliver
+  //   Main ---------------------------------> Await_output
+  //        <---------------------------------  (Await runs held)
+  //            held finished
+  enum class Step : std::uint8_t { Main, Await_output };
+
+  // A continuation: the work left once the output written so far has been
+  // delivered.
+  //   K        k(n): add n characters to the column; the call answers Ok.
+  //   Retry    retry(Byte b): run the Main step on `byte` again.
+  //   staged   t_flush(...) around either: first copy the staged bytes into
+  //            the space, delivering whenever it is full.
+  struct Cont {
+    enum class Kind : std::uint8_t { K, Retry };
+    Kind kind = Kind::K;
+    bool staged = false;
+    std::uint8_t n = 0;     // K
+    std::uint8_t byte = 0;  // Retry
+  };
+
+  // Everything but the destination and the owned buffer. The defaults are a
+  // new Manual encoder with no space.
+  struct State {
+    char* out = nullptr;        // start of the output space
+    std::int64_t out_pos = 0;   // bytes written into it since dst() or the last delivery
+    std::int64_t out_len = 0;   // its length
+    int column = 0;             // characters on the current line, 0..76, a multiple of 4
+    int carry_len = 0;          // bytes of the current group held in carry, 0..2
+    std::array<std::uint8_t, 2> carry{};
+    int stage_next = 1;         // next staged byte to copy out; staged bytes
+    int stage_last = 0;         //   left: stage_last - stage_next + 1
+    std::array<char, 4> stage{};  // a group or a CR LF that met too little room
+    Step step = Step::Main;
+    Cont held{};                // what Await runs in Await_output
+  };
+
+  explicit Encoder(Destination destination);
+
+  std::int64_t room() const noexcept { return state_.out_len - state_.out_pos; }
+  Encode_result run(Cont c);
+  Encode_result end();
+  Encode_result resume();
+  bool put(const char* bytes, int n) noexcept;
+  void blit(int n) noexcept;
+  bool deliver(Cont c);
+  void write_to_stream();
+
+  friend Encoder encoder(Destination destination);
+  friend Encode_result encode(Encoder& e, Encode_input input);
+  friend const Destination& encoder_dst(const Encoder& e);
+  friend void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
+  friend std::int64_t o_rem(const Encoder& e);
+
+  Destination destination_;
+  std::unique_ptr<char[]> own_;  // 65536 bytes for Channel and Buffer; moves with the encoder
+  State state_;
+};
+
+}  // namespace Base64_rfc2045
