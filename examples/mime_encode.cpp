@@ -26,6 +26,8 @@ constexpr std::string_view sample =
 class Mime_writer {
  public:
   Mime_writer() { Base64_rfc2045::dst(encoder_, space_, 0, static_cast<std::int64_t>(space_.size())); }
+  Mime_writer(const Mime_writer&) = delete;  // the encoder refers to space_
+  Mime_writer& operator=(const Mime_writer&) = delete;
 
   void put(Base64_rfc2045::Encode_input input) {
     auto result = Base64_rfc2045::encode(encoder_, input);
