@@ -23,16 +23,18 @@ class Destination {
   // The caller hands in output space with dst() and takes the text out of it
   // whenever encode() answers Partial.
   struct Manual {};
-  // The text is written to the stream, one write per group of 4 characters.
+  // The text is written to the stream: one write per group of 4 characters,
+  // with the CR LF that precedes it, if any.
   struct Channel {
     std::ostream& stream;
   };
-  // The text is appended to the string, one append per group of 4 characters.
+  // The text is appended to the string, one append per group (as for Channel).
   struct Buffer {
     std::string& bytes;
   };
   enum class Kind : std::uint8_t { Manual, Channel, Buffer };
 
+  // Implicit, so that encoder(Destination::Channel{std::cout}) reads as it says.
   Destination(Manual) noexcept {}
   Destination(Channel channel) noexcept : kind_(Kind::Channel), stream_(&channel.stream) {}
   Destination(Buffer buffer) noexcept : kind_(Kind::Buffer), bytes_(&buffer.bytes) {}
