@@ -1,1 +1,384 @@
+// The MIME Base64 decoder: a resumable state machine over a byte source.
+//
+// `decode` runs the step stored in the decoder inside one `for (;;) switch`
+// loop. A step either hands a result to the caller, storing the step to resume
+// with, or stores the next step and goes round the loop. Consumed '=', spaces,
+// tabs and CR LF pairs give the caller nothing, so they never end a call and
+// never nest one: a body of a million of them is consumed by a single call at
+// constant stack depth, without allocating.
+//
+// Input is read in place: the String source's own bytes, the caller's chunk
+// handed in with `src`, or the decoder's read buffer for a Channel. The decoder
+// remembers which of them the current chunk lies in, never a pointer to its own
+// members, so that it stays valid when moved (a short String lives inside the
+// decoder itself).
 #include <base64_rfc2045/decoder.hpp>
+
+#include "bounds.hpp"
+
+#include <array>
+#include <ios>
+#include <istream>
+#include <optional>
+
+namespace Base64_rfc2045 {
+
+// The steps of the decoder and what each waits for:
+//
+//            Base64 character, '=', space, tab: stay
+//            +------+
+//            |      v      CR
+//   new --> decode_base64 ------> lf_after_cr
+//              |      ^--------------'   LF: a line break; any other byte
+//              |                         or the end: Malformed "\r"
+//              | end of input: the last Flush
+//              v
+//            finish --- padding does not fit: Wrong_padding ---> over
+//              |  padding fits: End, stays
+//
+// A Manual decoder that runs out of input returns Await and resumes in the
+// same step after `src`; a String decoder then records the end of input, and
+// a Channel decoder reads its stream, without leaving the step.
+enum class Decoder::Step : std::uint8_t {
+  // Waits for a byte. Base64 characters join the group (a run takes as many
+  // as the chunk holds, up to the end of the group) and a complete group is
+  // returned as Flush; '=' is counted, space and tab skipped; any other byte
+  // but CR is returned as Malformed. All of these stay here. CR goes to
+  // lf_after_cr. At the end of input, returns the last Flush of 0 to 2 bytes
+  // and goes to finish.
+  decode_base64,
+  // A CR has been consumed but not yet counted. Waits for the byte after it:
+  // LF makes a line break; any other byte (left unread) or the end of input
+  // makes the CR Malformed. Goes back to decode_base64.
+  lf_after_cr,
+  // The last Flush has been returned; reads no more input. Returns End and
+  // stays when the count of '=' fits the last group, else returns
+  // Wrong_padding and goes to over.
+  finish,
+  // Decoding is over after Wrong_padding, or the decoder was moved from:
+  // returns End forever.
+  over,
+};
+
+enum class Decoder::Chunk : std::uint8_t {
+  none,     // no input yet, or the end of input was recorded
+  string,   // the bytes of the String source
+  channel,  // the decoder's own read buffer
+  caller,   // the caller's chunk from the last `src`
+};
+
+namespace {
+
+// Byte classes of RFC 2045 section 6.8. Values 0-63 are the Base64
+// characters of table 1, standing for themselves; the others mark the bytes
+// that the decoder treats apart. Every byte not listed (LF, NUL, 128-255, ...)
+// is rejected.
+constexpr std::uint8_t padding = 64;
+constexpr std::uint8_t whitespace = 65;
+constexpr std::uint8_t carriage_return = 66;
+constexpr std::uint8_t rejected = 255;
+
+constexpr std::array<std::uint8_t, 256> make_byte_class() {
+  std::array<std::uint8_t, 256> table{};
+  table.fill(rejected);
+  for (std::size_t i = 0; i < base64_alphabet.size(); ++i)
+    table[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<std::uint8_t>(i);
+  table['='] = padding;
+  table[' '] = whitespace;
+  table['\t'] = whitespace;
+  table['\r'] = carriage_return;
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> byte_class = make_byte_class();
+
+// RFC 2045 section 6.8: lines of at most 76 characters. The CR LF that ends a
+// line is counted with it, so a line is too long once it passes 78 bytes.
+constexpr std::int64_t max_line_bytes = 76 + 2;
+
+// Does the count of '=' fit a last group of `size` characters? Two characters
+// take "==", three take "=", a complete group takes none; a single character
+// can never make a byte (RFC 4648 section 4).
+constexpr bool padding_fits(unsigned size, std::int64_t count) {
+  return (size == 0 && count == 0) || (size == 2 && count == 2) || (size == 3 && count == 1);
+}
+
+Malformed malformed(unsigned char byte) { return Malformed{std::string(1, static_cast<char>(byte))}; }
+
+char low_byte(std::uint32_t bits) { return static_cast<char>(bits & 0xff); }
+
+// Reads what the stream has, waiting only while it has nothing: at least one
+// byte and at most `capacity`. Returns 0 only at a clean end of file. The
+// stream's own exceptions go through unchanged; a stream that fails without
+// throwing (badbit, or a failed state that is not the end of file) makes this
+// throw std::ios_base::failure instead of passing for the end of the input.
+std::int64_t read_available(std::istream& in, char* buffer, std::streamsize capacity) {
+  using traits = std::istream::traits_type;
+  std::streamsize n = 0;
+  if (in.good()) {
+    n = in.readsome(buffer, capacity);  // what is buffered already
+    if (n == 0 && in.good() && !traits::eq_int_type(in.peek(), traits::eof())) {
+      // peek waited for a byte, which now sits in the stream buffer.
+      n = in.readsome(buffer, capacity);
+      if (n == 0) {  // a stream buffer without a get area shows nothing
+        in.read(buffer, 1);
+        n = in.gcount();
+      }
+    }
+  }
+  if (n > 0) return n;
+  if (in.eof() && !in.bad()) return 0;
+  throw std::ios_base::failure("Base64_rfc2045: reading the input stream failed");
+}
+
+}  // namespace
+
+struct detail::Decoder_machine {
+  using Step = Decoder::Step;
+  using Chunk = Decoder::Chunk;
+
+  static Decoder make(Source source) { return Decoder(std::move(source)); }
+  static std::int64_t byte_count(const Decoder& d) noexcept { return d.byte_count_; }
+  static const Source& source(const Decoder& d) noexcept { return d.source_; }
+  static bool dangerous(const Decoder& d) noexcept { return d.dangerous_; }
+
+  // Bytes left in the chunk: > 0 while some are unread, 0 when it is used up
+  // and more may come, < 0 once the end of input was recorded.
+  static std::int64_t bytes_left(const Decoder& d) noexcept {
+    return d.input_ended_ ? -1 : d.input_len_ - d.input_pos_;
+  }
+
+  // First byte of the current chunk; only read while bytes_left > 0.
+  static const unsigned char* chunk_bytes(const Decoder& d) noexcept {
+    const char* bytes = nullptr;
+    switch (d.chunk_) {
+      case Chunk::none: break;
+      case Chunk::string: bytes = std::get_if<Source::String>(&d.source_.kind())->bytes.data(); break;
+      case Chunk::channel: bytes = d.channel_buffer_.get(); break;
+      case Chunk::caller: bytes = d.caller_chunk_; break;
+    }
+    return reinterpret_cast<const unsigned char*>(bytes);
+  }
+
+  static void set_chunk(Decoder& d, Chunk chunk, const char* caller_chunk, std::int64_t len) noexcept {
+    d.chunk_ = chunk;
+    d.caller_chunk_ = caller_chunk;
+    d.input_pos_ = 0;
+    d.input_len_ = len;
+    d.input_ended_ = false;
+  }
+
+  static void end_of_input(Decoder& d) noexcept {
+    set_chunk(d, Chunk::none, nullptr, 0);
+    d.input_ended_ = true;
+  }
+
+  // Adds n consumed bytes to the counters without the line check; only where
+  // a check follows before the decoder returns anything but Await.
+  static void count_unchecked(Decoder& d, std::int64_t n) noexcept {
+    d.byte_count_ += n;
+    d.line_length_ += n;
+  }
+
+  // Adds n consumed bytes to the counters and notes a line that is too long.
+  static void count(Decoder& d, std::int64_t n) noexcept {
+    count_unchecked(d, n);
+    if (d.line_length_ > max_line_bytes) d.dangerous_ = true;
+  }
+
+  static void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len) {
+    check_bounds(chunk.size(), off, len);
+    if (len == 0)
+      end_of_input(d);
+    else
+      set_chunk(d, Chunk::caller, chunk.data() + off, len);
+  }
+
+  // Gets more input once the chunk is used up. Returns false for a Manual
+  // source, whose caller must answer Await with `src`. A String has nothing
+  // beyond its bytes; a Channel reads into the decoder's own buffer, never
+  // into a chunk that the caller handed in.
+  static bool refill(Decoder& d) {
+    const Source::Kind& kind = d.source_.kind();
+    if (std::holds_alternative<Source::Manual>(kind)) return false;
+    if (const auto* channel = std::get_if<Source::Channel>(&kind)) {
+      const std::int64_t n = read_available(channel->stream.get(), d.channel_buffer_.get(), stream_buffer_size);
+      if (n > 0) {
+        set_chunk(d, Chunk::channel, nullptr, n);
+        return true;
+      }
+    }
+    end_of_input(d);
+    return true;
+  }
+
+  // The last group at the end of input. Two characters (12 bits) make one
+  // byte, three (18 bits) make two; the bits below them are dropped. The
+  // group's size stays for `finish` to check the padding.
+  static Flush last_flush(const Decoder& d) {
+    switch (d.size_) {
+      case 2: return Flush{std::string(1, low_byte(d.bits_ >> 4))};
+      case 3: return Flush{std::string{low_byte(d.bits_ >> 10), low_byte(d.bits_ >> 2)}};
+      default: return Flush{};
+    }
+  }
+
+  // The run: gathers Base64 characters into the group, from the unread byte
+  // (one of them, with no '=' seen yet) up to the end of the group, of the
+  // chunk or of the characters. The position and the counters are updated
+  // once, at its exit. Returns the result for the caller, or nothing when
+  // decoding goes on (the group continues in the next chunk, or the run ended
+  // at '=', a space, a tab or a CR).
+  static std::optional<Decode_result> run(Decoder& d, const unsigned char* chunk) {
+    const unsigned char* const start = chunk + d.input_pos_;
+    const unsigned char* const end = chunk + d.input_len_;
+    const unsigned char* p = start;
+    std::uint32_t bits = d.bits_;
+    unsigned size = d.size_;
+    std::uint8_t value = byte_class[*p];
+    for (;;) {
+      bits = bits << 6 | value;
+      ++p;
+      if (++size == 4) {
+        // aaaaaabb bbbbcccc ccdddddd: the four 6-bit values make three bytes.
+        d.bits_ = 0;
+        d.size_ = 0;
+        d.input_pos_ += p - start;
+        count(d, p - start);
+        return Flush{std::string{low_byte(bits >> 16), low_byte(bits >> 8), low_byte(bits)}};
+      }
+      if (p == end) {
+        d.bits_ = bits;
+        d.size_ = static_cast<std::uint8_t>(size);
+        d.input_pos_ += p - start;
+        count_unchecked(d, p - start);
+        return std::nullopt;
+      }
+      value = byte_class[*p];
+      if (value >= 64) break;
+    }
+    // *p ends the run: it is consumed with the characters before it.
+    d.bits_ = bits;
+    d.size_ = static_cast<std::uint8_t>(size);
+    const std::int64_t n = p - start;
+    d.input_pos_ += n + 1;
+    switch (value) {
+      case padding: ++d.padding_count_; count(d, n + 1); return std::nullopt;
+      case whitespace: count(d, n + 1); return std::nullopt;
+      case carriage_return:  // counted with the byte after it
+        count_unchecked(d, n);
+        d.next_step_ = Step::lf_after_cr;
+        return std::nullopt;
+      default: count(d, n + 1); return malformed(*p);
+    }
+  }
+
+  static Decode_result decode(Decoder& d) {
+    const unsigned char* chunk = chunk_bytes(d);
+    for (;;) {
+      switch (d.next_step_) {
+        case Step::decode_base64: {
+          const std::int64_t left = bytes_left(d);
+          if (left < 0) {
+            d.next_step_ = Step::finish;
+            count(d, 0);
+            return last_flush(d);
+          }
+          if (left == 0) {
+            if (!refill(d)) return Await{};
+            chunk = chunk_bytes(d);
+            continue;
+          }
+          const unsigned char byte = chunk[d.input_pos_];
+          const std::uint8_t value = byte_class[byte];
+          if (value < 64 && d.padding_count_ == 0) {
+            if (auto result = run(d, chunk)) return std::move(*result);
+            continue;
+          }
+          ++d.input_pos_;
+          switch (value) {
+            case padding: ++d.padding_count_; count(d, 1); continue;
+            case whitespace: count(d, 1); continue;
+            case carriage_return: d.next_step_ = Step::lf_after_cr; continue;
+            default:  // rejected, or a Base64 character after '='
+              count(d, 1);
+              return malformed(byte);
+          }
+        }
+        case Step::lf_after_cr: {
+          const std::int64_t left = bytes_left(d);
+          if (left == 0) {
+            if (!refill(d)) return Await{};
+            chunk = chunk_bytes(d);
+            continue;
+          }
+          d.next_step_ = Step::decode_base64;
+          if (left > 0 && chunk[d.input_pos_] == '\n') {
+            ++d.input_pos_;
+            count(d, 2);
+            d.line_length_ = 0;
+            continue;
+          }
+          count(d, 1);
+          return malformed('\r');
+        }
+        case Step::finish:
+          if (padding_fits(d.size_, d.padding_count_)) return End{};
+          d.next_step_ = Step::over;
+          return Wrong_padding{};
+        case Step::over: return End{};
+      }
+    }
+  }
+
+  static void move(Decoder& to, Decoder& from) noexcept {
+    to.source_ = std::move(from.source_);
+    to.channel_buffer_ = std::move(from.channel_buffer_);
+    to.caller_chunk_ = from.caller_chunk_;
+    to.input_pos_ = from.input_pos_;
+    to.input_len_ = from.input_len_;
+    to.padding_count_ = from.padding_count_;
+    to.byte_count_ = from.byte_count_;
+    to.line_length_ = from.line_length_;
+    to.bits_ = from.bits_;
+    to.size_ = from.size_;
+    to.input_ended_ = from.input_ended_;
+    to.dangerous_ = from.dangerous_;
+    to.chunk_ = from.chunk_;
+    to.next_step_ = from.next_step_;
+    // The String bytes and the read buffer went with the move: the old
+    // decoder keeps no input and is over.
+    end_of_input(from);
+    from.next_step_ = Step::over;
+  }
+};
+
+Decoder::Decoder(Source source) : source_(std::move(source)), chunk_(Chunk::none), next_step_(Step::decode_base64) {
+  if (std::holds_alternative<Source::Channel>(source_.kind()))
+    channel_buffer_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(stream_buffer_size));
+  else if (const auto* string = std::get_if<Source::String>(&source_.kind()))
+    detail::Decoder_machine::set_chunk(*this, Chunk::string, nullptr, static_cast<std::int64_t>(string->bytes.size()));
+}
+
+Decoder::Decoder(Decoder&& other) noexcept : source_(Source::Manual{}) { detail::Decoder_machine::move(*this, other); }
+
+Decoder& Decoder::operator=(Decoder&& other) noexcept {
+  if (this != &other) detail::Decoder_machine::move(*this, other);
+  return *this;
+}
+
+Decoder decoder(Source source) { return detail::Decoder_machine::make(std::move(source)); }
+
+void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len) {
+  detail::Decoder_machine::src(d, chunk, off, len);
+}
+
+Decode_result decode(Decoder& d) { return detail::Decoder_machine::decode(d); }
+
+std::int64_t decoder_byte_count(const Decoder& d) noexcept { return detail::Decoder_machine::byte_count(d); }
+
+const Source& decoder_src(const Decoder& d) noexcept { return detail::Decoder_machine::source(d); }
+
+bool decoder_dangerous(const Decoder& d) noexcept { return detail::Decoder_machine::dangerous(d); }
+
+}  // namespace Base64_rfc2045
