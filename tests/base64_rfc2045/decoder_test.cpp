@@ -1,0 +1,802 @@
+// Tests of the resumable MIME decoder. Most cases go through
+// decode_every_way, which runs one input from a String, from streams that
+// hand out everything, a few bytes or one byte per read, and as Manual chunks
+// of every size, and expects the same results from all of them.
+#include <base64_rfc2045/base64_rfc2045.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+// Counts the allocations of this test program, to show that decoding
+// allocates nothing per byte.
+namespace {
+std::int64_t allocation_count = 0;
+}
+
+// Not inlined, so that the compiler sees new and delete as a pair rather than
+// malloc meeting delete.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  ++allocation_count;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace Base64_rfc2045 {
+
+// Readable results in failure messages.
+std::string escaped(std::string_view bytes) {
+  std::string out = "\"";
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 32 && b < 127 && c != '"' && c != '\\') {
+      out += c;
+    } else {
+      static constexpr char hex[] = "0123456789abcdef";
+      out += "\\x";
+      out += hex[b >> 4];
+      out += hex[b & 15];
+    }
+  }
+  return out + "\"";
+}
+void PrintTo(const Await&, std::ostream* os) { *os << "Await"; }
+void PrintTo(const End&, std::ostream* os) { *os << "End"; }
+void PrintTo(const Wrong_padding&, std::ostream* os) { *os << "Wrong_padding"; }
+void PrintTo(const Flush& f, std::ostream* os) { *os << "Flush " << escaped(f.bytes); }
+void PrintTo(const Malformed& m, std::ostream* os) { *os << "Malformed " << escaped(m.bytes); }
+
+}  // namespace Base64_rfc2045
+
+namespace {
+
+using namespace Base64_rfc2045;
+using namespace std::string_literals;
+using Results = std::vector<Decode_result>;
+
+std::string repeat(std::string_view s, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += s;
+  return out;
+}
+
+// What a whole decoding shows: every result but Await, up to End, and the
+// counters afterwards.
+struct Outcome {
+  Results results;
+  std::int64_t byte_count = 0;
+  bool dangerous = false;
+  friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "{";
+  for (const Decode_result& r : o.results) *os << testing::PrintToString(r) << ", ";
+  *os << "byte_count " << o.byte_count << ", dangerous " << o.dangerous << "}";
+}
+
+// Calls decode until End; each Await is answered by feed(), which returns
+// false when it has nothing to give (a failure: no Await was due).
+template <class Feed>
+Outcome drive(Decoder& d, std::size_t max_calls, Feed feed) {
+  Outcome out;
+  for (std::size_t call = 0;; ++call) {
+    if (call == max_calls) {
+      ADD_FAILURE() << "no End after " << max_calls << " calls";
+      break;
+    }
+    Decode_result r = decode(d);
+    if (std::holds_alternative<Await>(r)) {
+      if (!feed()) {
+        ADD_FAILURE() << "unexpected Await";
+        break;
+      }
+      continue;
+    }
+    const bool end = std::holds_alternative<End>(r);
+    out.results.push_back(std::move(r));
+    if (end) {
+      EXPECT_EQ(decode(d), Decode_result{End{}}) << "End is final";
+      break;
+    }
+  }
+  out.byte_count = decoder_byte_count(d);
+  out.dangerous = decoder_dangerous(d);
+  return out;
+}
+
+std::size_t call_limit(std::size_t input_size) { return 4 * input_size + 16; }
+
+Outcome run_string(const std::string& input) {
+  Decoder d = decoder(Source::String{input});
+  return drive(d, call_limit(input.size()), [] { return false; });
+}
+
+Outcome run_channel(std::istream& in, std::size_t input_size) {
+  Decoder d = decoder(Source::Channel{in});
+  return drive(d, call_limit(input_size), [] { return false; });
+}
+
+// Manual chunks of `size` bytes. Odd sizes lie in exact-size heap buffers (a
+// sanitizer catches a read past them); even sizes are handed in with an
+// offset, between '*' bytes that would show up as Malformed if read.
+Outcome run_manual(const std::string& input, std::size_t size) {
+  Decoder d = decoder(Source::Manual{});
+  std::unique_ptr<char[]> chunk;
+  std::size_t next = 0;
+  bool ended = false;
+  auto feed = [&] {
+    if (next == input.size()) {
+      if (ended) return false;
+      ended = true;
+      src(d, {}, 0, 0);
+      return true;
+    }
+    const std::size_t n = std::min(size, input.size() - next);
+    const std::size_t pad = size % 2 == 0 ? 1 : 0;
+    chunk = std::make_unique<char[]>(n + 2 * pad);
+    std::fill_n(chunk.get(), n + 2 * pad, '*');
+    std::copy_n(input.data() + next, n, chunk.get() + pad);
+    src(d, std::string_view(chunk.get(), n + 2 * pad), static_cast<std::int64_t>(pad), static_cast<std::int64_t>(n));
+    next += n;
+    return true;
+  };
+  return drive(d, call_limit(input.size()), feed);
+}
+
+// A stream buffer that hands out `step` bytes per read, as a pipe does.
+class Trickle_buf : public std::streambuf {
+ public:
+  Trickle_buf(std::string bytes, std::size_t step) : bytes_(std::move(bytes)), step_(step) {}
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (next_ == bytes_.size()) return traits_type::eof();
+    const std::size_t n = std::min(step_, bytes_.size() - next_);
+    char* p = bytes_.data() + next_;
+    setg(p, p, p + n);
+    next_ += n;
+    return traits_type::to_int_type(*p);
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t step_;
+  std::size_t next_ = 0;
+};
+
+// A stream buffer without a get area: nothing shows as available, every byte
+// goes through underflow and uflow.
+class Unbuffered_buf : public std::streambuf {
+ public:
+  explicit Unbuffered_buf(std::string bytes) : bytes_(std::move(bytes)) {}
+
+ protected:
+  int_type underflow() override {
+    return next_ < bytes_.size() ? traits_type::to_int_type(bytes_[next_]) : traits_type::eof();
+  }
+  int_type uflow() override {
+    const int_type c = underflow();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++next_;
+    return c;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t next_ = 0;
+};
+
+// Runs the input from every source kind and every cut, expects the same
+// outcome as from a String source, and returns it.
+Outcome decode_every_way(const std::string& input) {
+  const Outcome expected = run_string(input);
+  {
+    SCOPED_TRACE("istringstream");
+    std::istringstream in(input);
+    EXPECT_EQ(run_channel(in, input.size()), expected);
+  }
+  for (const std::size_t step : {1u, 2u, 3u, 5u}) {
+    SCOPED_TRACE("stream handing out " + std::to_string(step) + " bytes per read");
+    Trickle_buf buf(input, step);
+    std::istream in(&buf);
+    EXPECT_EQ(run_channel(in, input.size()), expected);
+  }
+  {
+    SCOPED_TRACE("unbuffered stream");
+    Unbuffered_buf buf(input);
+    std::istream in(&buf);
+    EXPECT_EQ(run_channel(in, input.size()), expected);
+  }
+  std::vector<std::size_t> sizes;
+  if (input.size() <= 200) {
+    for (std::size_t size = 1; size <= input.size() + 1; ++size) sizes.push_back(size);
+  } else {
+    sizes = {1, 2, 3, 4, 5, 77, 78, 4096, 65535, 65536, input.size()};
+  }
+  for (const std::size_t size : sizes) {
+    SCOPED_TRACE("Manual chunks of " + std::to_string(size));
+    EXPECT_EQ(run_manual(input, size), expected);
+  }
+  return expected;
+}
+
+// The decoded bytes of an outcome, all Flush payloads joined.
+std::string flushed(const Outcome& o) {
+  std::string out;
+  for (const Decode_result& r : o.results)
+    if (const auto* f = std::get_if<Flush>(&r)) out += f->bytes;
+  return out;
+}
+
+// A plain reference encoder for round trips, with CR LF after every
+// `line` characters.
+std::string encode_lines(std::string_view bytes, std::size_t line) {
+  static constexpr std::string_view chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t group = 0;
+    for (std::size_t j = 0; j < 3; ++j)
+      group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0u);
+    const std::size_t chars_out = std::min<std::size_t>(4, (bytes.size() - i) * 4 / 3 + 1);
+    for (std::size_t j = 0; j < 4; ++j) text += j < chars_out ? chars[group >> (18 - 6 * j) & 63] : '=';
+  }
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += line) out += text.substr(i, line) + "\r\n";
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+
+// Test names from the `name` of each case.
+template <class Case>
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+struct Vector {
+  const char* name;
+  std::string input;
+  Results expected;
+};
+void PrintTo(const Vector& v, std::ostream* os) { *os << v.name; }
+
+// Results, byte count and the line check for one input, from every source
+// and every cut. Every input byte is consumed, whatever its class.
+class DecoderVectors : public testing::TestWithParam<Vector> {};
+
+TEST_P(DecoderVectors, SameResultsFromEverySourceAndCut) {
+  const Vector& v = GetParam();
+  const Outcome o = decode_every_way(v.input);
+  EXPECT_EQ(o.results, v.expected);
+  EXPECT_EQ(o.byte_count, static_cast<std::int64_t>(v.input.size()));
+  EXPECT_FALSE(o.dangerous);
+}
+
+const Flush none{""};
+
+INSTANTIATE_TEST_SUITE_P(
+    Groups, DecoderVectors,
+    testing::Values(
+        Vector{"empty", "", {none, End{}}},
+        Vector{"one_group", "YWJj", {Flush{"abc"}, none, End{}}},
+        Vector{"two_groups", "Zm9vYmFy", {Flush{"foo"}, Flush{"bar"}, none, End{}}},
+        Vector{"all_zero_and_all_one_bits", "AAAA////", {Flush{"\0\0\0"s}, Flush{"\xff\xff\xff"}, none, End{}}},
+        Vector{"whole_alphabet",
+               std::string(base64_alphabet),
+               {Flush{"\x00\x10\x83"s}, Flush{"\x10\x51\x87"}, Flush{"\x20\x92\x8b"}, Flush{"\x30\xd3\x8f"},
+                Flush{"\x41\x14\x93"}, Flush{"\x51\x55\x97"}, Flush{"\x61\x96\x9b"}, Flush{"\x71\xd7\x9f"},
+                Flush{"\x82\x18\xa3"}, Flush{"\x92\x59\xa7"}, Flush{"\xa2\x9a\xab"}, Flush{"\xb2\xdb\xaf"},
+                Flush{"\xc3\x1c\xb3"}, Flush{"\xd3\x5d\xb7"}, Flush{"\xe3\x9e\xbb"}, Flush{"\xf3\xdf\xbf"}, none,
+                End{}}},
+        Vector{"space_inside_group", "YW Jj", {Flush{"abc"}, none, End{}}},
+        Vector{"spaces_and_tabs_everywhere", " \tY W\tJ j \t", {Flush{"abc"}, none, End{}}},
+        Vector{"line_break_inside_group", "YW\r\nJj", {Flush{"abc"}, none, End{}}},
+        Vector{"line_breaks_only", "\r\n\r\n", {none, End{}}}),
+    case_name<Vector>);
+
+INSTANTIATE_TEST_SUITE_P(
+    Padding, DecoderVectors,
+    testing::Values(
+        Vector{"two_equals_after_two", "YWJjZA==", {Flush{"abc"}, Flush{"d"}, End{}}},
+        Vector{"one_equals_after_three", "YWI=", {Flush{"ab"}, End{}}},
+        Vector{"two_equals_alone", "YQ==", {Flush{"a"}, End{}}},
+        Vector{"stray_low_bits_ignored_after_two", "QR==", {Flush{"A"}, End{}}},
+        Vector{"stray_low_bits_ignored_after_three", "YWJ=", {Flush{"ab"}, End{}}},
+        Vector{"equals_split_by_line_break", "YQ=\r\n=", {Flush{"a"}, End{}}},
+        Vector{"space_after_padding", "YQ== \t", {Flush{"a"}, End{}}},
+        Vector{"too_few_equals", "YQ=", {Flush{"a"}, Wrong_padding{}, End{}}},
+        Vector{"no_equals_after_two", "YQ", {Flush{"a"}, Wrong_padding{}, End{}}},
+        Vector{"no_equals_after_three", "YWI", {Flush{"ab"}, Wrong_padding{}, End{}}},
+        Vector{"too_many_equals_after_three", "YWI==", {Flush{"ab"}, Wrong_padding{}, End{}}},
+        Vector{"single_character", "Y", {none, Wrong_padding{}, End{}}},
+        Vector{"single_character_padded", "Y===", {none, Wrong_padding{}, End{}}},
+        Vector{"equals_only", "====", {none, Wrong_padding{}, End{}}},
+        Vector{"equals_after_complete_group", "YWJj=", {Flush{"abc"}, none, Wrong_padding{}, End{}}},
+        Vector{"characters_after_padding", "YQ==YWJj",
+               {Malformed{"Y"}, Malformed{"W"}, Malformed{"J"}, Malformed{"j"}, Flush{"a"}, End{}}},
+        Vector{"equals_inside_group_then_more", "YW=Jj",
+               {Malformed{"J"}, Malformed{"j"}, Flush{"a"}, Wrong_padding{}, End{}}}),
+    case_name<Vector>);
+
+INSTANTIATE_TEST_SUITE_P(
+    StrayBytes, DecoderVectors,
+    testing::Values(
+        Vector{"star_inside_group", "YW*Jj", {Malformed{"*"}, Flush{"abc"}, none, End{}}},
+        Vector{"nul_inside_group", "YW\0Jj"s, {Malformed{"\0"s}, Flush{"abc"}, none, End{}}},
+        Vector{"byte_255_first", "\xffYWJj", {Malformed{"\xff"}, Flush{"abc"}, none, End{}}},
+        Vector{"byte_128", "YWJj\x80", {Flush{"abc"}, Malformed{"\x80"}, none, End{}}},
+        Vector{"lone_lf", "YWJj\n", {Flush{"abc"}, Malformed{"\n"}, none, End{}}},
+        Vector{"lone_cr_at_end", "YWJj\r", {Flush{"abc"}, Malformed{"\r"}, none, End{}}},
+        Vector{"lone_cr_then_group", "YWJj\rYWJj", {Flush{"abc"}, Malformed{"\r"}, Flush{"abc"}, none, End{}}},
+        Vector{"cr_inside_group", "YW\rJj", {Malformed{"\r"}, Flush{"abc"}, none, End{}}},
+        Vector{"cr_cr_lf", "YWJj\r\r\n", {Flush{"abc"}, Malformed{"\r"}, none, End{}}},
+        Vector{"lf_cr", "\n\rYWJj", {Malformed{"\n"}, Malformed{"\r"}, Flush{"abc"}, none, End{}}},
+        Vector{"cr_then_stray", "\r*", {Malformed{"\r"}, Malformed{"*"}, none, End{}}},
+        Vector{"cr_then_equals", "YWI\r=", {Malformed{"\r"}, Flush{"ab"}, End{}}},
+        Vector{"lone_cr_after_padding", "YQ==\r", {Malformed{"\r"}, Flush{"a"}, End{}}},
+        Vector{"url_safe_characters", "-_YWJj", {Malformed{"-"}, Malformed{"_"}, Flush{"abc"}, none, End{}}}),
+    case_name<Vector>);
+
+// Long inputs: crossing the 65536-byte read buffer and every chunk size.
+TEST(DecoderRoundTrip, AllByteValuesOverManyLines) {
+  std::string bytes;
+  for (int round = 0; round < 500; ++round)
+    for (int b = 0; b < 256; ++b) bytes += static_cast<char>((b * 7 + round) & 0xff);
+  bytes += "xy";  // the last group has two bytes
+  const std::string body = encode_lines(bytes, 76);
+  ASSERT_GT(body.size(), static_cast<std::size_t>(2 * stream_buffer_size));
+  const Outcome o = decode_every_way(body);
+  EXPECT_EQ(flushed(o), bytes);
+  EXPECT_EQ(o.results.back(), Decode_result{End{}});
+  EXPECT_EQ(o.byte_count, static_cast<std::int64_t>(body.size()));
+  EXPECT_FALSE(o.dangerous);
+}
+
+// ---------------------------------------------------------------------------
+// Line length: RFC 2045 section 6.8 allows 76 characters per line.
+
+struct Line_case {
+  const char* name;
+  std::string input;
+  bool dangerous;
+};
+void PrintTo(const Line_case& c, std::ostream* os) { *os << c.name; }
+
+class DecoderLineLength : public testing::TestWithParam<Line_case> {};
+
+TEST_P(DecoderLineLength, DangerousOnlyAfterAnOverlongLine) {
+  const Line_case& c = GetParam();
+  const Outcome o = decode_every_way(c.input);
+  EXPECT_EQ(o.dangerous, c.dangerous);
+  EXPECT_EQ(o.byte_count, static_cast<std::int64_t>(c.input.size()));
+}
+
+const std::string line76 = repeat("YWJj", 19);
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, DecoderLineLength,
+    testing::Values(Line_case{"76_then_crlf", line76 + "\r\n", false},
+                    Line_case{"many_76_lines", repeat(line76 + "\r\n", 10), false},
+                    Line_case{"78_bytes_without_break", line76 + "  ", false},
+                    Line_case{"79_bytes_without_break", line76 + "   ", true},
+                    Line_case{"80_without_break", line76 + "YWJj", true},
+                    Line_case{"77_then_crlf", line76 + " \r\n", true},
+                    Line_case{"group_goes_on_after_break_at_78", line76 + "YW\r\nJj", true},
+                    Line_case{"long_line_then_short_lines", line76 + "YWJj\r\nYWJj\r\nYWJj\r\n", true},
+                    Line_case{"lone_lf_is_not_a_break", repeat("YWJj", 10) + "\n" + repeat("YWJj", 10), true},
+                    Line_case{"lone_cr_is_not_a_break", repeat("YWJj", 10) + "\r" + repeat("YWJj", 10), true},
+                    Line_case{"stray_bytes_count", repeat("YWJj", 18) + repeat("*", 5) + "\r\n", true},
+                    Line_case{"lone_cr_before_crlf_counts", line76 + "\r\r\n" + line76, true}),
+    case_name<Line_case>);
+
+TEST(DecoderLineLength, SetAtTheFlushThatPassesTheLimit) {
+  Decoder d = decoder(Source::String{repeat("YWJj", 20)});
+  for (int group = 1; group <= 20; ++group) {
+    ASSERT_EQ(decode(d), Decode_result{Flush{"abc"}});
+    EXPECT_EQ(decoder_dangerous(d), group == 20) << "after group " << group;
+  }
+}
+
+TEST(DecoderLineLength, SetWhenTheLineBreakIsCounted) {
+  const std::string input = line76 + "YW\r\nJj";
+  Decoder d = decoder(Source::String{input});
+  for (int group = 0; group < 19; ++group) ASSERT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  EXPECT_FALSE(decoder_dangerous(d));
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  EXPECT_TRUE(decoder_dangerous(d));
+  EXPECT_EQ(decoder_byte_count(d), 82);
+}
+
+TEST(DecoderRoundTrip, SeventySevenCharacterLinesAreDangerous) {
+  const std::string bytes(300, 'x');
+  const Outcome o = decode_every_way(encode_lines(bytes, 77));
+  EXPECT_EQ(flushed(o), bytes);
+  EXPECT_TRUE(o.dangerous);
+}
+
+// ---------------------------------------------------------------------------
+// Manual sources: when Await comes, and what src does.
+
+// Decodes the chunks in order, then signals the end; records every result.
+Results script(const std::vector<std::string>& chunks, Decoder& d) {
+  Results out;
+  std::size_t next = 0;
+  for (int call = 0; call < 64; ++call) {
+    Decode_result r = decode(d);
+    const bool await = std::holds_alternative<Await>(r);
+    const bool end = std::holds_alternative<End>(r);
+    out.push_back(std::move(r));
+    if (end) break;
+    if (await) {
+      if (next < chunks.size()) {
+        src(d, chunks[next], 0, static_cast<std::int64_t>(chunks[next].size()));
+        ++next;
+      } else {
+        src(d, "", 0, 0);
+      }
+    }
+  }
+  return out;
+}
+
+TEST(DecoderManual, AwaitsBetweenChunks) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> chunks;
+    Results expected;
+    std::int64_t byte_count;
+  };
+  const Case cases[] = {
+      {"no_input", {}, {Await{}, none, End{}}, 0},
+      {"group_across_chunks", {"YW", "Jj"}, {Await{}, Await{}, Flush{"abc"}, Await{}, none, End{}}, 4},
+      {"crlf_across_chunks",
+       {"YWJj\r", "\nYWJj"},
+       {Await{}, Flush{"abc"}, Await{}, Flush{"abc"}, Await{}, none, End{}},
+       10},
+      {"lone_cr_at_chunk_end", {"YWJj\r", "YWJj"},
+       {Await{}, Flush{"abc"}, Await{}, Malformed{"\r"}, Flush{"abc"}, Await{}, none, End{}}, 9},
+      {"padding_in_last_chunk", {"YW", "I", "="}, {Await{}, Await{}, Await{}, Await{}, Flush{"ab"}, End{}}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoder d = decoder(Source::Manual{});
+    EXPECT_EQ(script(c.chunks, d), c.expected);
+    EXPECT_EQ(decoder_byte_count(d), c.byte_count);
+    EXPECT_EQ(decode(d), Decode_result{End{}});
+  }
+}
+
+TEST(DecoderManual, NewDecoderAwaitsAndCountsNothing) {
+  Decoder d = decoder(Source::Manual{});
+  EXPECT_EQ(decode(d), Decode_result{Await{}});
+  EXPECT_EQ(decode(d), Decode_result{Await{}});
+  EXPECT_EQ(decoder_byte_count(d), 0);
+  EXPECT_FALSE(decoder_dangerous(d));
+}
+
+TEST(DecoderManual, SrcSelectsTheRangeAndReplacesTheChunk) {
+  {
+    SCOPED_TRACE("off and len select the bytes");
+    Decoder d = decoder(Source::Manual{});
+    src(d, "**YWJj**", 2, 4);
+    EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+    src(d, "**YWJj**", 8, 0);  // off at the very end, len 0: the end of input
+    EXPECT_EQ(decode(d), Decode_result{none});
+    EXPECT_EQ(decode(d), Decode_result{End{}});
+  }
+  {
+    SCOPED_TRACE("unread bytes of the previous chunk are dropped");
+    Decoder d = decoder(Source::Manual{});
+    src(d, "YWJjZm9v", 0, 8);
+    EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+    src(d, "Zg==", 0, 4);
+    EXPECT_EQ(decode(d), Decode_result{Await{}});
+    src(d, "", 0, 0);
+    EXPECT_EQ(decode(d), Decode_result{Flush{"f"}});
+    EXPECT_EQ(decode(d), Decode_result{End{}});
+    EXPECT_EQ(decoder_byte_count(d), 8);
+  }
+  {
+    SCOPED_TRACE("a chunk after the end was signalled, before decode saw it, replaces the end");
+    Decoder d = decoder(Source::Manual{});
+    src(d, "", 0, 0);
+    src(d, "YWJj", 0, 4);
+    EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  }
+  {
+    SCOPED_TRACE("input after the last Flush is ignored");
+    Decoder d = decoder(Source::Manual{});
+    src(d, "", 0, 0);
+    EXPECT_EQ(decode(d), Decode_result{none});
+    src(d, "YWJj", 0, 4);
+    EXPECT_EQ(decode(d), Decode_result{End{}});
+    EXPECT_EQ(decode(d), Decode_result{End{}});
+    EXPECT_EQ(decoder_byte_count(d), 0);
+  }
+}
+
+// A chunk handed to a String decoder is read in place of the rest of the
+// string; after it, the String source has nothing more.
+TEST(DecoderManual, SrcOnAStringDecoder) {
+  Decoder d = decoder(Source::String{"YWJjZm9v"});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  src(d, "YQ==", 0, 4);
+  EXPECT_EQ(decode(d), Decode_result{Flush{"a"}});
+  EXPECT_EQ(decode(d), Decode_result{End{}});
+  EXPECT_EQ(decoder_byte_count(d), 8);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DecoderBounds, RefusedWithTheRangeInTheMessageAndNothingChanged) {
+  constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  struct Case {
+    std::int64_t off, len;
+    const char* message;
+  };
+  const Case cases[] = {
+      {-1, 4, "Invalid bounds (off: -1, len: 4)"},
+      {2, 3, "Invalid bounds (off: 2, len: 3)"},
+      {0, -1, "Invalid bounds (off: 0, len: -1)"},
+      {5, 0, "Invalid bounds (off: 5, len: 0)"},
+      {-1, 0, "Invalid bounds (off: -1, len: 0)"},
+      {min, 0, "Invalid bounds (off: -9223372036854775808, len: 0)"},
+      {0, min, "Invalid bounds (off: 0, len: -9223372036854775808)"},
+      {max, max, "Invalid bounds (off: 9223372036854775807, len: 9223372036854775807)"},
+      {1, max, "Invalid bounds (off: 1, len: 9223372036854775807)"},
+      {max, 1, "Invalid bounds (off: 9223372036854775807, len: 1)"},
+      {min, max, "Invalid bounds (off: -9223372036854775808, len: 9223372036854775807)"},
+      {max, min, "Invalid bounds (off: 9223372036854775807, len: -9223372036854775808)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    // Part way through a string, with a group left open.
+    Decoder d = decoder(Source::String{"YWJjZm9vY\r\nQ=="});
+    ASSERT_EQ(decode(d), Decode_result{Flush{"abc"}});
+    try {
+      src(d, "YWJj", c.off, c.len);
+      ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(decoder_byte_count(d), 4);
+    EXPECT_EQ(decode(d), Decode_result{Flush{"foo"}});
+    EXPECT_EQ(decode(d), Decode_result{Flush{"a"}});
+    EXPECT_EQ(decode(d), Decode_result{End{}});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Channel sources.
+
+TEST(DecoderChannel, EmptyStream) {
+  std::istringstream in("");
+  Decoder d = decoder(Source::Channel{in});
+  EXPECT_EQ(decode(d), Decode_result{none});
+  EXPECT_EQ(decode(d), Decode_result{End{}});
+}
+
+// With failbit in the exception mask, a naive read to end of file would
+// throw; the end of the stream must still be a clean end of input.
+TEST(DecoderChannel, EndOfFileWithExceptionsEnabled) {
+  std::istringstream in("YWI=");
+  in.exceptions(std::ios::failbit | std::ios::badbit);
+  Decoder d = decoder(Source::Channel{in});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"ab"}});
+  EXPECT_EQ(decode(d), Decode_result{End{}});
+}
+
+// Hands out one segment per read, and only the segments let through so far:
+// asking for more stands for a read that would wait for data.
+class Gated_buf : public std::streambuf {
+ public:
+  explicit Gated_buf(std::vector<std::string> segments) : segments_(std::move(segments)) {}
+  std::size_t open = 0;  // segments that have arrived; == size: end of file too
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (next_ >= open) {
+      ADD_FAILURE() << "read waits for segment " << next_;
+      return traits_type::eof();
+    }
+    if (next_ == segments_.size()) return traits_type::eof();
+    std::string& s = segments_[next_++];
+    setg(s.data(), s.data(), s.data() + s.size());
+    return traits_type::to_int_type(s[0]);
+  }
+
+ private:
+  std::vector<std::string> segments_;
+  std::size_t next_ = 0;
+};
+
+TEST(DecoderChannel, DecodesWhatHasArrivedWithoutWaitingForMore) {
+  Gated_buf buf({"YWJjZm", "9v", "YQ=", "="});
+  std::istream in(&buf);
+  Decoder d = decoder(Source::Channel{in});
+  buf.open = 1;
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  buf.open = 2;
+  EXPECT_EQ(decode(d), Decode_result{Flush{"foo"}});
+  buf.open = 5;
+  EXPECT_EQ(decode(d), Decode_result{Flush{"a"}});
+  EXPECT_EQ(decode(d), Decode_result{End{}});
+}
+
+// The caller's chunk is read in place; when it is used up, the stream is
+// read into the decoder's own buffer, never into the caller's chunk.
+TEST(DecoderChannel, SrcChunkIsNeverWrittenTo) {
+  std::istringstream in("Zm9vYmFy");
+  Decoder d = decoder(Source::Channel{in});
+  const std::string chunk = "YWJj";
+  src(d, chunk, 0, 4);
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"foo"}});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"bar"}});
+  EXPECT_EQ(decode(d), Decode_result{none});
+  EXPECT_EQ(chunk, "YWJj");
+}
+
+struct Link_down : std::runtime_error {
+  Link_down() : std::runtime_error("link down") {}
+};
+
+// Hands out its bytes, then fails.
+class Failing_buf : public std::streambuf {
+ public:
+  explicit Failing_buf(std::string bytes) : bytes_(std::move(bytes)) {}
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (given_) throw Link_down();
+    given_ = true;
+    setg(bytes_.data(), bytes_.data(), bytes_.data() + bytes_.size());
+    return traits_type::to_int_type(bytes_[0]);
+  }
+
+ private:
+  std::string bytes_;
+  bool given_ = false;
+};
+
+// A broken stream must not pass for a complete, correctly padded body.
+TEST(DecoderChannel, ReadFailureIsNotTheEndOfInput) {
+  {
+    SCOPED_TRACE("stream buffer throws, exceptions off: badbit");
+    Failing_buf buf("YWJj");
+    std::istream in(&buf);
+    Decoder d = decoder(Source::Channel{in});
+    EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+    EXPECT_THROW((void)decode(d), std::ios_base::failure);
+    EXPECT_TRUE(in.bad());
+  }
+  {
+    SCOPED_TRACE("no stream buffer");
+    std::istream in(nullptr);
+    Decoder d = decoder(Source::Channel{in});
+    EXPECT_THROW((void)decode(d), std::ios_base::failure);
+  }
+  {
+    SCOPED_TRACE("file that could not be opened: failbit without end of file");
+    std::ifstream in("/nonexistent-dir/body.b64");
+    ASSERT_TRUE(in.fail());
+    Decoder d = decoder(Source::Channel{in});
+    EXPECT_THROW((void)decode(d), std::ios_base::failure);
+  }
+}
+
+TEST(DecoderChannel, StreamExceptionPassesThrough) {
+  Failing_buf buf("YWJj");
+  std::istream in(&buf);
+  in.exceptions(std::ios::badbit);
+  Decoder d = decoder(Source::Channel{in});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  EXPECT_THROW((void)decode(d), Link_down);
+}
+
+// ---------------------------------------------------------------------------
+// Swallowed results loop inside one call: constant stack, no allocation.
+
+TEST(DecoderSteps, MillionsOfSkippedBytesInOneCall) {
+  struct Case {
+    const char* name;
+    std::string body;
+    bool dangerous;
+  };
+  const Case cases[] = {{"spaces", std::string(1'000'000, ' '), true},
+                        {"crlf", repeat("\r\n", 1'000'000), false},
+                        {"equals", std::string(1'000'000, '='), true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoder d = decoder(Source::Manual{});
+    ASSERT_EQ(decode(d), Decode_result{Await{}});
+    src(d, c.body, 0, static_cast<std::int64_t>(c.body.size()));
+    const std::int64_t before = allocation_count;
+    EXPECT_EQ(decode(d), Decode_result{Await{}});
+    EXPECT_EQ(allocation_count, before);
+    EXPECT_EQ(decoder_byte_count(d), static_cast<std::int64_t>(c.body.size()));
+    EXPECT_EQ(decoder_dangerous(d), c.dangerous);
+  }
+}
+
+TEST(DecoderSteps, DecodingAStringAllocatesNothing) {
+  const std::string bytes(30'000, '\x5a');
+  Decoder d = decoder(Source::String{encode_lines(bytes, 76) + " *\r"});
+  std::size_t flushed_bytes = 0;
+  int malformed = 0;
+  const std::int64_t before = allocation_count;
+  for (;;) {
+    const Decode_result r = decode(d);
+    if (const auto* f = std::get_if<Flush>(&r)) flushed_bytes += f->bytes.size();
+    if (std::holds_alternative<Malformed>(r)) ++malformed;
+    if (std::holds_alternative<End>(r)) break;
+  }
+  EXPECT_EQ(allocation_count, before);
+  EXPECT_EQ(flushed_bytes, bytes.size());
+  EXPECT_EQ(malformed, 2);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DecoderSources, DecoderKeepsItsSource) {
+  {
+    std::string body(1000, 'A');
+    const char* bytes = body.data();
+    Decoder d = decoder(Source::String{std::move(body)});
+    (void)decode(d);
+    src(d, "YWJj", 0, 4);
+    const auto* s = std::get_if<Source::String>(&decoder_src(d).kind());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->bytes.data(), bytes) << "a String moved in is not copied";
+    EXPECT_EQ(s->bytes, std::string(1000, 'A'));
+  }
+  {
+    std::istringstream in("YWJj");
+    Decoder d = decoder(Source::Channel{in});
+    src(d, "YWJj", 0, 4);
+    const auto* c = std::get_if<Source::Channel>(&decoder_src(d).kind());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(&c->stream.get(), &in);
+  }
+  {
+    Decoder d = decoder(Source::Manual{});
+    src(d, "YWJj", 0, 4);
+    EXPECT_TRUE(std::holds_alternative<Source::Manual>(decoder_src(d).kind()));
+  }
+}
+
+// A short String lives inside the decoder; a moved decoder must read it from
+// its new place.
+TEST(DecoderSources, MovedDecoderGoesOn) {
+  Decoder a = decoder(Source::String{"YWJjZm9vYQ=="});
+  ASSERT_EQ(decode(a), Decode_result{Flush{"abc"}});
+  Decoder b = std::move(a);
+  EXPECT_EQ(decode(a), Decode_result{End{}}) << "a moved-from decoder is over";
+  EXPECT_EQ(decode(b), Decode_result{Flush{"foo"}});
+  Decoder c = decoder(Source::Manual{});
+  c = std::move(b);
+  EXPECT_EQ(decode(c), Decode_result{Flush{"a"}});
+  EXPECT_EQ(decode(c), Decode_result{End{}});
+  EXPECT_EQ(decoder_byte_count(c), 12);
+}
+
+}  // namespace
