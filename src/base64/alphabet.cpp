@@ -1,6 +1,7 @@
 #include <base64/base64.hpp>
 
 #include "core.hpp"
+#include "tables.hpp"
 
 namespace Base64 {
 
@@ -10,6 +11,9 @@ std::string alphabet(const Alphabet& a) {
 }
 
 namespace detail {
+
+constexpr Builtin_tables standard_tables = make_builtin_tables(standard_alphabet);
+constexpr Builtin_tables url_safe_tables = make_builtin_tables(url_safe_alphabet);
 
 std::optional<Range> resolve_range(std::size_t length, std::optional<std::int64_t> off,
                                    std::optional<std::int64_t> len) noexcept {

@@ -23,6 +23,24 @@ struct Range {
 std::optional<Range> resolve_range(std::size_t length, std::optional<std::int64_t> off,
                                    std::optional<std::int64_t> len) noexcept;
 
+// A string of `size` bytes that `write(char*)` fills in full. With C++23's
+// resize_and_overwrite the bytes are written once; otherwise they are zeroed
+// first.
+template <class Write>
+std::string make_buffer(std::size_t size, Write&& write) {
+  std::string buffer;
+#if defined(__cpp_lib_string_resize_and_overwrite)
+  buffer.resize_and_overwrite(size, [&](char* data, std::size_t n) {
+    write(data);
+    return n;
+  });
+#else
+  buffer.resize(size);
+  write(buffer.data());
+#endif
+  return buffer;
+}
+
 // The output of a successful operation as a string of exactly its length,
 // cut from the working buffer without a copy (the output starts at 0).
 inline std::string take_output(Sub&& sub) {

@@ -1,0 +1,72 @@
+// Kernels: the bulk converters of the encoder and the decoder, one set per
+// instruction set, and the one place that picks among them.
+//
+// Internal to the library. The shared library exports none of this; the tests
+// and the benchmarks reach it through a static build of the same sources.
+//
+// The contract of a kernel (the scalar core in encode.cpp and decode.cpp is
+// the behaviour; a kernel only saves it work):
+// - It converts whole blocks from the start of its input and returns how far
+//   it got. The scalar core converts the rest and alone decides padding,
+//   errors and their order.
+// - A decoding kernel stores a block only after it has checked that every
+//   character of the block is in the alphabet; at the first block it cannot
+//   vouch for it stops, before storing anything of that block.
+// - It never reads or writes outside the ranges it is given.
+#pragma once
+
+#include <base64/base64.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace Base64::detail {
+
+// Encodes whole 3-byte groups of in[0, len) to out, 4 characters per group,
+// and returns the number of input bytes consumed (a multiple of 3).
+using Encode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                                    char* out) noexcept;
+
+// Decodes whole 4-character groups of in[0, len), every one of them in the
+// alphabet, to out, 3 bytes per group, and returns the number of characters
+// consumed (a multiple of 4). May store up to out + out_capacity; the bytes
+// beyond 3 per consumed group are scratch that the caller overwrites.
+using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                                    std::uint8_t* out, std::size_t out_capacity) noexcept;
+
+struct Kernel {
+  const char* name;         // the instruction set: "scalar", "avx2"
+  bool (*supported)() noexcept;  // whether this CPU and OS can run it
+  Encode_bulk encode;
+  Decode_bulk decode;
+};
+
+// Every kernel built into the library, the scalar one first and then in
+// order of preference.
+std::span<const Kernel> kernels() noexcept;
+
+// The last supported kernel of kernels(), chosen once, on first use.
+const Kernel& dispatched_kernel() noexcept;
+
+// The whole cores with a chosen kernel, for the tests and the benchmarks.
+// The public operations are these with dispatched_kernel().
+
+// Encodes all of `in` to `out`, which holds 4 * ceil(in.size() / 3) bytes,
+// and returns the length of the text.
+std::size_t encode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view in,
+                        char* out) noexcept;
+
+enum class Decode_status { ok, out_of_bounds, malformed, too_much_input };
+
+// Decodes all of `in` to `out`, which holds 3 * ceil(in.size() / 4) bytes;
+// on success sets `len` to the decoded length. Every byte of `out` is then
+// written, the same bytes whatever the kernel.
+Decode_status decode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view in,
+                          std::uint8_t* out, std::size_t& len) noexcept;
+
+Result<Sub> encode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);
+Result<Sub> decode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);
+
+}  // namespace Base64::detail
