@@ -30,9 +30,11 @@ template <class Write>
 std::string make_buffer(std::size_t size, Write&& write) {
   std::string buffer;
 #if defined(__cpp_lib_string_resize_and_overwrite)
-  buffer.resize_and_overwrite(size, [&](char* data, std::size_t n) {
+  // The operation returns `size`, not the count it is handed: libstdc++ 12
+  // hands it the grown capacity (GCC bug 109703).
+  buffer.resize_and_overwrite(size, [&](char* data, std::size_t) {
     write(data);
-    return n;
+    return size;
   });
 #else
   buffer.resize(size);

@@ -84,7 +84,7 @@ Decoded model_decode(const Base64::Alphabet& a, bool pad, std::string_view text)
     }
     if (p == 0) continue;
     if (p != 4 && pad) return failed(Decode_status::too_much_input);
-    if (!std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i + 4), text.end(), [](char c) { return c == pad_char; }))
+    if (text.substr(i + 4).find_first_not_of(pad_char) != std::string_view::npos)
       return failed(Decode_status::malformed);
     d.len -= dropped + 3 * ((n - (i + 4) + 3) / 4);
     return d;
@@ -253,6 +253,25 @@ TEST(Kernels, BadByteAtEveryPosition) {
         }
       }
     }
+  }
+}
+
+// The working buffers of the public _sub operations have exactly the sizes
+// their contract gives, whatever the string's growth policy, and the text
+// or bytes fill them.
+TEST(OutputBuffers, ExactSizes) {
+  std::mt19937_64 rng(5);
+  for (std::size_t n = 0; n <= 100; ++n) {
+    SCOPED_TRACE("length " + std::to_string(n));
+    const std::string bytes = random_bytes(rng, n);
+    const auto encoded = Base64::encode_sub(bytes);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(encoded->buffer.size(), (n + 2) / 3 * 4);
+    EXPECT_EQ(encoded->buffer, model_encode(Base64::standard_alphabet, true, bytes));
+    const auto decoded = Base64::decode_sub(encoded->buffer);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->buffer.size(), (n + 2) / 3 * 3);
+    EXPECT_EQ(decoded->buffer.substr(0, n), bytes);
   }
 }
 
