@@ -195,7 +195,8 @@ Result<Sub> decode_range(const detail::Kernel& kernel, std::string_view input, c
   Status status = Status::ok;
   std::size_t len = 0;
   std::string buffer = detail::make_buffer((range->len + 3) / 4 * 3, [&](char* out) {
-    status = detail::decode_into(kernel, options.alphabet, options.pad, text, reinterpret_cast<std::uint8_t*>(out), len);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
+    status = detail::decode_into(kernel, options.alphabet, options.pad, text, bytes, len);
   });
   if (status != Status::ok) return Msg{message(status)};
   return Sub{std::move(buffer), 0, static_cast<std::int64_t>(len)};

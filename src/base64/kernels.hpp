@@ -50,6 +50,14 @@ std::span<const Kernel> kernels() noexcept;
 // The last supported kernel of kernels(), chosen once, on first use.
 const Kernel& dispatched_kernel() noexcept;
 
+// Whether CPUID and XGETBV say the CPU has AVX2 and the OS saves YMM state.
+bool cpu_has_avx2() noexcept;
+
+// The kernels of each instruction set (simd/<isa>.cpp).
+std::size_t avx2_encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t avx2_decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                        std::size_t out_capacity) noexcept;
+
 // The whole cores with a chosen kernel, for the tests and the benchmarks.
 // The public operations are these with dispatched_kernel().
 
