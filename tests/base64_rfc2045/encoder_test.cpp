@@ -688,7 +688,7 @@ class Flaky_buf : public std::streambuf {
  protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
     if (budget == 0 && throw_when_spent) throw std::runtime_error("device gone");
-    const auto k = std::min(n, budget);
+    const auto k = std::max<std::streamsize>(0, std::min(n, budget));
     data.append(s, static_cast<std::size_t>(k));
     budget -= k;
     return k;
