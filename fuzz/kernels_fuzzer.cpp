@@ -1,0 +1,59 @@
+// Every kernel this machine can run agrees with the scalar core: the same
+// _sub buffer, offset and length, or the same message, for encoding and
+// decoding, with any alphabet kind, padding mode and sub-range. The text to
+// decode is either the fuzzer's bytes or a valid encoding of them with a few
+// bytes overwritten, so that the kernels see long runs they can convert and
+// then a spot they must stop at.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <string>
+
+#include "base64_alphabets.hpp"
+#include "fuzz_util.hpp"
+#include "kernels.hpp"
+
+namespace {
+
+namespace detail = Base64::detail;
+
+void check_same(const Base64::Result<Base64::Sub>& got, const Base64::Result<Base64::Sub>& want) {
+  FUZZ_CHECK(got.has_value() == want.has_value());
+  if (want)
+    FUZZ_CHECK(*got == *want);
+  else
+    FUZZ_CHECK(got.error() == want.error());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  FuzzedDataProvider data(bytes, size);
+  const bool pad = data.ConsumeBool();
+  const bool from_valid_text = data.ConsumeBool();
+  const Base64::Alphabet alphabet = pick_alphabet(data);
+  const auto edits = data.ConsumeIntegralInRange<int>(0, 3);
+  std::string edit_bytes = data.ConsumeBytesAsString(static_cast<std::size_t>(edits) * 3);
+  const Base64::Options options{.pad = pad, .alphabet = alphabet, .off = pick_bound(data), .len = pick_bound(data)};
+  const std::string input = data.ConsumeRemainingBytesAsString();
+
+  std::string text = input;
+  if (from_valid_text) {
+    text = Base64::encode_string(input, {.pad = pad, .alphabet = alphabet});
+    // Each edit: two bytes of position, one of value.
+    for (std::size_t e = 0; e + 3 <= edit_bytes.size() && !text.empty(); e += 3) {
+      const auto at = static_cast<std::size_t>(static_cast<std::uint8_t>(edit_bytes[e]) << 8 |
+                                               static_cast<std::uint8_t>(edit_bytes[e + 1]));
+      text[at % text.size()] = edit_bytes[e + 2];
+    }
+  }
+
+  const detail::Kernel& scalar = detail::kernels().front();
+  const auto encoded = detail::encode_sub_with(scalar, input, options);
+  const auto decoded = detail::decode_sub_with(scalar, text, options);
+  for (const auto& kernel : detail::kernels()) {
+    if (!kernel.supported()) continue;
+    check_same(detail::encode_sub_with(kernel, input, options), encoded);
+    check_same(detail::decode_sub_with(kernel, text, options), decoded);
+  }
+  return 0;
+}
