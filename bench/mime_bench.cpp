@@ -1,0 +1,378 @@
+// Speed of the streaming MIME decoder and encoder, in bytes of input per
+// second, driven the way a caller drives them.
+//
+// Benchmark names are <op>/<how>/<input size>:
+//   decode    input: a body of 76-character lines separated by CR LF, the
+//             encoding of 768 KiB of random bytes (just over 1 MiB of text).
+//             Each Flush is copied to an output buffer, as a caller would.
+//     string      a String source (its copy of the body is made untimed)
+//     manual_4k   a Manual source, handed 4 KiB chunks at each Await
+//     channel     a Channel source over an std::istringstream
+//   encode    input: 1 MiB of random bytes, one encode() call per byte, then End.
+//     buffer      a Buffer destination (a string with room reserved)
+//     channel     a Channel destination: an std::ostream over a stream buffer
+//                 whose put area is preallocated
+//     manual_4k   a Manual destination with 4 KiB spaces, taken out when full
+//   peers, when found at configure time, on the same data in 4 KiB chunks:
+//     gmime, openssl (EVP_EncodeUpdate / EVP_DecodeUpdate, 64-column lines),
+//     and gmime_per_byte: GMime's encode step called once per byte.
+// and memcpy/<size> copies the same number of bytes, for scale: divide each
+// figure by the memcpy of its input size for the ratio.
+#include <base64_rfc2045/base64_rfc2045.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#if defined(BASE64_BENCH_OPENSSL)
+#include <openssl/evp.h>
+#endif
+#if defined(BASE64_BENCH_GMIME)
+#include <gmime/gmime.h>
+#endif
+
+namespace {
+
+namespace mime = Base64_rfc2045;
+
+constexpr std::size_t encode_input_size = 1 << 20;
+constexpr std::size_t decode_raw_size = 768 << 10;
+constexpr std::size_t chunk_size = 4 << 10;
+
+std::string random_bytes(std::size_t n, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// A MIME body written here without the library: padded Base64 in lines of
+// 76 characters, CR LF between lines.
+std::string mime_body(std::string_view in) {
+  static constexpr char chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < in.size(); i += 3) {
+    std::uint32_t q = 0;
+    const std::size_t n = std::min<std::size_t>(3, in.size() - i);
+    for (std::size_t j = 0; j < 3; ++j)
+      q = q << 8 | (j < n ? static_cast<unsigned char>(in[i + j]) : 0u);
+    if (column == 76) {
+      out += "\r\n";
+      column = 0;
+    }
+    for (std::size_t j = 0; j < 4; ++j) out += j <= n ? chars[(q >> (18 - 6 * j)) & 63] : '=';
+    column += 4;
+  }
+  return out;
+}
+
+const std::string& encode_input() {
+  static const std::string bytes = random_bytes(encode_input_size, 1);
+  return bytes;
+}
+
+const std::string& decode_raw() {
+  static const std::string bytes = random_bytes(decode_raw_size, 2);
+  return bytes;
+}
+
+const std::string& decode_input() {
+  static const std::string body = mime_body(decode_raw());
+  return body;
+}
+
+const std::string& encode_expected() {
+  static const std::string body = mime_body(encode_input());
+  return body;
+}
+
+void count_bytes(benchmark::State& state, std::size_t size) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
+}
+
+void bench_memcpy(benchmark::State& state, std::size_t size) {
+  const std::string in = random_bytes(size, 3);
+  auto out = std::make_unique_for_overwrite<char[]>(size);
+  for (auto _ : state) {
+    std::memcpy(out.get(), in.data(), size);
+    benchmark::DoNotOptimize(out.get());
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+// ---- Decoder ----------------------------------------------------------------
+
+// What the decoder gets its input from, one per benchmark.
+enum class Source_kind { String, Manual_4k, Channel };
+
+// Decodes the whole body into `out` and returns the number of bytes decoded,
+// or SIZE_MAX when a result other than Flush, Await or End came.
+std::size_t drain(mime::Decoder& d, const std::string& body, char* out) {
+  std::size_t n = 0, pos = 0;
+  for (;;) {
+    mime::Decode_result r = mime::decode(d);
+    if (const auto* flush = std::get_if<mime::Flush>(&r)) {
+      std::memcpy(out + n, flush->bytes.data(), flush->bytes.size());
+      n += flush->bytes.size();
+      continue;
+    }
+    if (std::holds_alternative<mime::Await>(r)) {
+      const std::size_t len = std::min(chunk_size, body.size() - pos);
+      mime::src(d, body, static_cast<std::int64_t>(pos), static_cast<std::int64_t>(len));
+      pos += len;
+      continue;
+    }
+    return std::holds_alternative<mime::End>(r) ? n : SIZE_MAX;
+  }
+}
+
+void bench_decode(benchmark::State& state, Source_kind kind) {
+  const std::string& body = decode_input();
+  auto out = std::make_unique_for_overwrite<char[]>(decode_raw_size);
+  // The String source owns its input and the stream is read once: each pass
+  // gets a fresh copy, made with the clock stopped.
+  const auto make = [&](std::istringstream& stream) {
+    switch (kind) {
+      case Source_kind::String: return mime::decoder(mime::Source::String{body});
+      case Source_kind::Manual_4k: return mime::decoder(mime::Source::Manual{});
+      case Source_kind::Channel: stream.str(body); return mime::decoder(mime::Source::Channel{stream});
+    }
+    return mime::decoder(mime::Source::Manual{});
+  };
+  {
+    std::istringstream stream;
+    mime::Decoder d = make(stream);
+    if (drain(d, body, out.get()) != decode_raw_size || std::memcmp(out.get(), decode_raw().data(), decode_raw_size))
+      state.SkipWithError("the body does not decode to its input");
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::istringstream stream;
+    mime::Decoder d = make(stream);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(drain(d, body, out.get()));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, body.size());
+}
+
+// ---- Encoder ----------------------------------------------------------------
+
+// A stream buffer that stores what it is given in a put area allocated once;
+// reset() empties it.
+class Preallocated_buf : public std::streambuf {
+ public:
+  explicit Preallocated_buf(std::size_t capacity) : bytes_(capacity) { reset(); }
+  void reset() { setp(bytes_.data(), bytes_.data() + bytes_.size()); }
+  std::string_view text() const { return {pbase(), static_cast<std::size_t>(pptr() - pbase())}; }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+void encode_all(mime::Encoder& e, std::string_view in) {
+  for (const char c : in) mime::encode(e, mime::Byte{static_cast<std::uint8_t>(c)});
+  mime::encode(e, mime::End{});
+}
+
+void bench_encode_buffer(benchmark::State& state) {
+  const std::string& in = encode_input();
+  std::string out;
+  out.reserve(encode_expected().size());
+  for (auto _ : state) {
+    out.clear();
+    mime::Encoder e = mime::encoder(mime::Destination::Buffer{out});
+    encode_all(e, in);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  if (out != encode_expected()) state.SkipWithError("wrong text");
+  count_bytes(state, in.size());
+}
+
+void bench_encode_channel(benchmark::State& state) {
+  const std::string& in = encode_input();
+  Preallocated_buf buf(encode_expected().size());
+  std::ostream stream(&buf);
+  for (auto _ : state) {
+    buf.reset();
+    mime::Encoder e = mime::encoder(mime::Destination::Channel{stream});
+    encode_all(e, in);
+    benchmark::ClobberMemory();
+  }
+  if (buf.text() != encode_expected()) state.SkipWithError("wrong text");
+  count_bytes(state, in.size());
+}
+
+// A caller of a Manual encoder: one 4 KiB space, taken out into `out` and
+// handed in again when it is full; every other Partial is answered at once.
+void bench_encode_manual(benchmark::State& state) {
+  const std::string& in = encode_input();
+  std::vector<char> space(chunk_size);
+  std::string out;
+  out.reserve(encode_expected().size());
+  for (auto _ : state) {
+    out.clear();
+    mime::Encoder e = mime::encoder(mime::Destination::Manual{});
+    const auto take = [&] {
+      out.append(space.data(), space.size() - static_cast<std::size_t>(mime::o_rem(e)));
+      mime::dst(e, space, 0, static_cast<std::int64_t>(space.size()));
+    };
+    const auto give = [&](mime::Encode_input v) {
+      for (auto r = mime::encode(e, v); r == mime::Encode_result::Partial; r = mime::encode(e, mime::Await{}))
+        if (mime::o_rem(e) == 0) take();
+    };
+    mime::dst(e, space, 0, static_cast<std::int64_t>(space.size()));
+    for (const char c : in) give(mime::Byte{static_cast<std::uint8_t>(c)});
+    give(mime::End{});
+    take();
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  if (out != encode_expected()) state.SkipWithError("wrong text");
+  count_bytes(state, in.size());
+}
+
+// ---- Peers ------------------------------------------------------------------
+
+#if defined(BASE64_BENCH_GMIME)
+// GMime's step functions: the encoder ends lines with LF alone; the decoder
+// skips every byte outside the alphabet.
+void gmime_decode(benchmark::State& state) {
+  const std::string& body = decode_input();
+  auto out = std::make_unique_for_overwrite<unsigned char[]>(decode_raw_size + 3);
+  const auto* in = reinterpret_cast<const unsigned char*>(body.data());
+  std::size_t n = 0;
+  for (auto _ : state) {
+    int st = 0;
+    guint32 save = 0;
+    n = 0;
+    for (std::size_t pos = 0; pos < body.size(); pos += chunk_size)
+      n += g_mime_encoding_base64_decode_step(in + pos, std::min(chunk_size, body.size() - pos), out.get() + n, &st,
+                                              &save);
+    benchmark::ClobberMemory();
+  }
+  if (n != decode_raw_size || std::memcmp(out.get(), decode_raw().data(), n)) state.SkipWithError("wrong bytes");
+  count_bytes(state, body.size());
+}
+
+void gmime_encode(benchmark::State& state, std::size_t step) {
+  const std::string& input = encode_input();
+  auto out = std::make_unique_for_overwrite<unsigned char[]>(GMIME_BASE64_ENCODE_LEN(input.size()));
+  const auto* in = reinterpret_cast<const unsigned char*>(input.data());
+  for (auto _ : state) {
+    int st = 0;
+    guint32 save = 0;
+    std::size_t n = 0, pos = 0;
+    for (; pos + step < input.size(); pos += step)
+      n += g_mime_encoding_base64_encode_step(in + pos, step, out.get() + n, &st, &save);
+    n += g_mime_encoding_base64_encode_close(in + pos, input.size() - pos, out.get() + n, &st, &save);
+    benchmark::DoNotOptimize(n);
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, input.size());
+}
+#endif
+
+#if defined(BASE64_BENCH_OPENSSL)
+// OpenSSL's EVP streaming codec: 64-character lines ending in LF; its decoder
+// takes the CR LF body.
+void openssl_decode(benchmark::State& state) {
+  const std::string& body = decode_input();
+  auto out = std::make_unique_for_overwrite<unsigned char[]>(decode_raw_size + chunk_size);
+  const auto* in = reinterpret_cast<const unsigned char*>(body.data());
+  std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
+  std::size_t n = 0;
+  bool ok = true;
+  for (auto _ : state) {
+    EVP_DecodeInit(ctx.get());
+    n = 0;
+    for (std::size_t pos = 0; pos < body.size(); pos += chunk_size) {
+      int len = 0;
+      ok &= EVP_DecodeUpdate(ctx.get(), out.get() + n, &len, in + pos,
+                             static_cast<int>(std::min(chunk_size, body.size() - pos))) >= 0;
+      n += static_cast<std::size_t>(len);
+    }
+    int len = 0;
+    ok &= EVP_DecodeFinal(ctx.get(), out.get() + n, &len) == 1;
+    n += static_cast<std::size_t>(len);
+    benchmark::ClobberMemory();
+  }
+  if (!ok || n != decode_raw_size || std::memcmp(out.get(), decode_raw().data(), n))
+    state.SkipWithError("wrong bytes");
+  count_bytes(state, body.size());
+}
+
+void openssl_encode(benchmark::State& state) {
+  const std::string& input = encode_input();
+  auto out = std::make_unique_for_overwrite<unsigned char[]>(input.size() / 48 * 66 + chunk_size * 2);
+  const auto* in = reinterpret_cast<const unsigned char*>(input.data());
+  std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
+  for (auto _ : state) {
+    EVP_EncodeInit(ctx.get());
+    std::size_t n = 0;
+    for (std::size_t pos = 0; pos < input.size(); pos += chunk_size) {
+      int len = 0;
+      EVP_EncodeUpdate(ctx.get(), out.get() + n, &len, in + pos,
+                       static_cast<int>(std::min(chunk_size, input.size() - pos)));
+      n += static_cast<std::size_t>(len);
+    }
+    int len = 0;
+    EVP_EncodeFinal(ctx.get(), out.get() + n, &len);
+    benchmark::DoNotOptimize(n + static_cast<std::size_t>(len));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, input.size());
+}
+#endif
+
+void register_all() {
+  const std::string decode_size = std::to_string(decode_input().size());
+  const std::string encode_size = std::to_string(encode_input_size);
+  const auto add = [](const std::string& name, auto fn, auto... args) {
+    benchmark::RegisterBenchmark(name.c_str(), fn, args...)->Unit(benchmark::kMicrosecond);
+  };
+  add("memcpy/" + decode_size, bench_memcpy, decode_input().size());
+  add("decode/string/" + decode_size, bench_decode, Source_kind::String);
+  add("decode/manual_4k/" + decode_size, bench_decode, Source_kind::Manual_4k);
+  add("decode/channel/" + decode_size, bench_decode, Source_kind::Channel);
+#if defined(BASE64_BENCH_GMIME)
+  add("decode/gmime/" + decode_size, gmime_decode);
+#endif
+#if defined(BASE64_BENCH_OPENSSL)
+  add("decode/openssl/" + decode_size, openssl_decode);
+#endif
+  add("memcpy/" + encode_size, bench_memcpy, encode_input_size);
+  add("encode/buffer/" + encode_size, bench_encode_buffer);
+  add("encode/channel/" + encode_size, bench_encode_channel);
+  add("encode/manual_4k/" + encode_size, bench_encode_manual);
+#if defined(BASE64_BENCH_GMIME)
+  add("encode/gmime/" + encode_size, gmime_encode, chunk_size);
+  add("encode/gmime_per_byte/" + encode_size, gmime_encode, std::size_t{1});
+#endif
+#if defined(BASE64_BENCH_OPENSSL)
+  add("encode/openssl/" + encode_size, openssl_encode);
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
