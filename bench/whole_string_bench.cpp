@@ -1,0 +1,306 @@
+// Speed of whole-string encoding and decoding, in bytes of input per second.
+//
+// Benchmark names are <op>/<how>/<alphabet>/<padding>/<input size>:
+//   op        encode (input: random bytes) or decode (input: text of that
+//             many characters, the encoding of 3/4 as many random bytes)
+//   how       api       the public operation, a fresh result string per call
+//                       (the same code as libbase64.so, linked statically)
+//             scalar, avx2, ...
+//                       one kernel and the scalar core, into a ready buffer
+//             openssl, gmime
+//                       peers, when they were found at configure time
+//   alphabet  standard, url_safe, and caller-made ones: bcrypt (the order of
+//             bcrypt's alphabet: runs of consecutive codes), shuffled (the
+//             standard characters in a random order) and random (64 random
+//             bytes, high bytes and a repeat among them)
+//   padding   pad or bare
+// memcpy/<size> copies the same number of bytes, for scale (ratios.py
+// divides each figure by it), and alloc/encode_output/<size> allocates and
+// frees a buffer of the size of the encoded text, the one allocation of a
+// public operation.
+#include <base64/base64.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "kernels.hpp"
+
+#if defined(BASE64_BENCH_OPENSSL)
+#include <openssl/evp.h>
+#endif
+#if defined(BASE64_BENCH_GMIME)
+#include <gmime/gmime.h>
+#endif
+
+namespace {
+
+namespace detail = Base64::detail;
+
+constexpr std::size_t sizes[] = {64, 4 << 10, 64 << 10, 1 << 20, 16 << 20};
+
+std::string random_bytes(std::size_t n, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+Base64::Alphabet shuffled_alphabet() {
+  std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::shuffle(chars.begin(), chars.end(), std::mt19937_64(7));
+  return Base64::make_alphabet(chars);
+}
+
+Base64::Alphabet random_alphabet() {
+  std::mt19937_64 rng(7);
+  std::string chars;
+  while (chars.size() < 64) {
+    const auto c = static_cast<char>(rng());
+    if (c != '=') chars += c;
+  }
+  chars[40] = chars[3];  // a repeated character
+  return Base64::make_alphabet(chars);
+}
+
+struct Named_alphabet {
+  std::string name;
+  Base64::Alphabet alphabet;
+};
+
+const std::vector<Named_alphabet>& alphabets() {
+  static const std::vector<Named_alphabet> all{
+      {"standard", Base64::standard_alphabet},
+      {"url_safe", Base64::url_safe_alphabet},
+      {"bcrypt", Base64::make_alphabet("./ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")},
+      {"shuffled", shuffled_alphabet()},
+      {"random", random_alphabet()},
+  };
+  return all;
+}
+
+// Storage aligned to 64 bytes, for inputs and outputs alike. glibc's memcpy
+// copies these sizes with REP MOVSB, which on this kind of machine runs at a
+// few GB/s when source and destination are misaligned to each other (for
+// instance 64-aligned and 16-aligned); aligned buffers give memcpy its
+// usual speed, so that it is a fair yardstick.
+struct Aligned {
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+  explicit Aligned(std::size_t n)
+      : size(n), data(static_cast<char*>(std::aligned_alloc(64, (n + 63) / 64 * 64))) {}
+  std::size_t size;
+  std::unique_ptr<char, Free> data;
+  std::string_view view() const { return {data.get(), size}; }
+  unsigned char* bytes() const { return reinterpret_cast<unsigned char*>(data.get()); }
+};
+
+// Inputs, made once per size (and alphabet) and shared by the benchmarks.
+std::string_view bytes_of_size(std::size_t size) {
+  static std::map<std::size_t, Aligned> cache;
+  auto it = cache.find(size);
+  if (it == cache.end()) {
+    it = cache.emplace(size, Aligned(size)).first;
+    const std::string bytes = random_bytes(size, size);
+    std::memcpy(it->second.data.get(), bytes.data(), size);
+  }
+  return it->second.view();
+}
+
+std::string_view text_of_size(const Named_alphabet& a, bool pad, std::size_t size) {
+  static std::map<std::tuple<std::string, bool, std::size_t>, Aligned> cache;
+  const auto key = std::make_tuple(a.name, pad, size);
+  auto it = cache.find(key);
+  if (it == cache.end()) {
+    it = cache.emplace(key, Aligned(size)).first;
+    std::string text = Base64::encode_string(random_bytes(size / 4 * 3, size), {.pad = pad, .alphabet = a.alphabet});
+    text.resize(size, static_cast<char>(a.alphabet.emap()[0]));
+    std::memcpy(it->second.data.get(), text.data(), size);
+  }
+  return it->second.view();
+}
+
+void count_bytes(benchmark::State& state, std::size_t size) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
+}
+
+void bench_memcpy(benchmark::State& state, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  Aligned out(size);
+  for (auto _ : state) {
+    std::memcpy(out.data.get(), in.data(), size);
+    benchmark::DoNotOptimize(out.data.get());
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+// One allocation and its release, of the size of the encoding of `size`
+// bytes: what the public operations pay beyond the kernels' work.
+void bench_alloc(benchmark::State& state, std::size_t size) {
+  for (auto _ : state) {
+    auto p = std::make_unique_for_overwrite<char[]>((size + 2) / 3 * 4);
+    benchmark::DoNotOptimize(p.get());
+  }
+  count_bytes(state, size);
+}
+
+void encode_api(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  for (auto _ : state) {
+    auto text = Base64::encode(in, {.pad = pad, .alphabet = a->alphabet});
+    benchmark::DoNotOptimize(text);
+  }
+  count_bytes(state, size);
+}
+
+void decode_api(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {
+  const std::string_view text = text_of_size(*a, pad, size);
+  if (!Base64::decode(text, {.pad = pad, .alphabet = a->alphabet})) state.SkipWithError("input does not decode");
+  for (auto _ : state) {
+    auto bytes = Base64::decode(text, {.pad = pad, .alphabet = a->alphabet});
+    benchmark::DoNotOptimize(bytes);
+  }
+  count_bytes(state, size);
+}
+
+void encode_kernel(benchmark::State& state, const detail::Kernel* k, const Named_alphabet* a, bool pad,
+                   std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  Aligned out((size + 2) / 3 * 4);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(detail::encode_into(*k, a->alphabet, pad, in, out.data.get()));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+void decode_kernel(benchmark::State& state, const detail::Kernel* k, const Named_alphabet* a, bool pad,
+                   std::size_t size) {
+  const std::string_view text = text_of_size(*a, pad, size);
+  Aligned out((size + 3) / 4 * 3);
+  std::uint8_t* bytes = out.bytes();
+  std::size_t len = 0;
+  if (detail::decode_into(*k, a->alphabet, pad, text, bytes, len) != detail::Decode_status::ok)
+    state.SkipWithError("input does not decode");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(detail::decode_into(*k, a->alphabet, pad, text, bytes, len));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+#if defined(BASE64_BENCH_OPENSSL)
+// EVP_EncodeBlock pads; EVP_DecodeBlock takes padded text and also skips
+// leading and trailing white space.
+void encode_openssl(benchmark::State& state, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  Aligned out((size + 2) / 3 * 4 + 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EVP_EncodeBlock(out.bytes(), reinterpret_cast<const unsigned char*>(in.data()),
+                                             static_cast<int>(size)));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+void decode_openssl(benchmark::State& state, std::size_t size) {
+  const std::string_view text = text_of_size(alphabets()[0], true, size);
+  Aligned out(size / 4 * 3 + 1);
+  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+  if (EVP_DecodeBlock(out.bytes(), in, static_cast<int>(size)) < 0) state.SkipWithError("input does not decode");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EVP_DecodeBlock(out.bytes(), in, static_cast<int>(size)));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+#endif
+
+#if defined(BASE64_BENCH_GMIME)
+// GMime's step functions write MIME text: a line break after every 76
+// characters when encoding, and they skip line breaks when decoding.
+void encode_gmime(benchmark::State& state, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  Aligned out(GMIME_BASE64_ENCODE_LEN(size));
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  for (auto _ : state) {
+    int st = 0;
+    guint32 save = 0;
+    benchmark::DoNotOptimize(g_mime_encoding_base64_encode_close(p, size, out.bytes(), &st, &save));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+void decode_gmime(benchmark::State& state, std::size_t size) {
+  const std::string_view text = text_of_size(alphabets()[0], true, size);
+  Aligned out(size / 4 * 3 + 3);
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  for (auto _ : state) {
+    int st = 0;
+    guint32 save = 0;
+    benchmark::DoNotOptimize(g_mime_encoding_base64_decode_step(p, size, out.bytes(), &st, &save));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+#endif
+
+std::string name(const char* op, const std::string& how, const Named_alphabet& a, bool pad, std::size_t size) {
+  return std::string(op) + "/" + how + "/" + a.name + "/" + (pad ? "pad" : "bare") + "/" + std::to_string(size);
+}
+
+void register_all() {
+  std::vector<const detail::Kernel*> kernels;
+  for (const auto& k : detail::kernels())
+    if (k.supported()) kernels.push_back(&k);
+
+  for (const std::size_t size : sizes) {
+    benchmark::RegisterBenchmark(("memcpy/" + std::to_string(size)).c_str(), bench_memcpy, size);
+    benchmark::RegisterBenchmark(("alloc/encode_output/" + std::to_string(size)).c_str(), bench_alloc, size);
+    for (const auto& a : alphabets()) {
+      for (const bool pad : {true, false}) {
+        benchmark::RegisterBenchmark(name("encode", "api", a, pad, size).c_str(), encode_api, &a, pad, size);
+        for (const auto* k : kernels)
+          benchmark::RegisterBenchmark(name("encode", k->name, a, pad, size).c_str(), encode_kernel, k, &a, pad,
+                                       size);
+        benchmark::RegisterBenchmark(name("decode", "api", a, pad, size).c_str(), decode_api, &a, pad, size);
+        for (const auto* k : kernels)
+          benchmark::RegisterBenchmark(name("decode", k->name, a, pad, size).c_str(), decode_kernel, k, &a, pad,
+                                       size);
+      }
+    }
+    [[maybe_unused]] const Named_alphabet& standard = alphabets()[0];
+#if defined(BASE64_BENCH_OPENSSL)
+    benchmark::RegisterBenchmark(name("encode", "openssl", standard, true, size).c_str(), encode_openssl, size);
+    benchmark::RegisterBenchmark(name("decode", "openssl", standard, true, size).c_str(), decode_openssl, size);
+#endif
+#if defined(BASE64_BENCH_GMIME)
+    benchmark::RegisterBenchmark(name("encode", "gmime", standard, true, size).c_str(), encode_gmime, size);
+    benchmark::RegisterBenchmark(name("decode", "gmime", standard, true, size).c_str(), decode_gmime, size);
+#endif
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
