@@ -7,58 +7,24 @@
 // never nest one: a body of a million of them is consumed by a single call at
 // constant stack depth, without allocating.
 //
+// The most frequent case, a whole group of four Base64 characters, is decoded
+// by `decode` itself, inline in the header (Decoder::take_group); the loop here
+// runs every other case, and takes whole groups the same way when it meets
+// them, for instance right after a line break.
+//
 // Input is read in place: the String source's own bytes, the caller's chunk
-// handed in with `src`, or the decoder's read buffer for a Channel. The decoder
-// remembers which of them the current chunk lies in, never a pointer to its own
-// members, so that it stays valid when moved (a short String lives inside the
-// decoder itself).
+// handed in with `src`, or the decoder's read buffer for a Channel. Beside the
+// pointer to the chunk the decoder remembers which of them it lies in: a move
+// points it again at the String's bytes, which move with the decoder (a short
+// String lives inside the decoder itself).
 #include <base64_rfc2045/decoder.hpp>
 
 #include "bounds.hpp"
 
-#include <array>
 #include <ios>
 #include <istream>
-#include <optional>
 
 namespace Base64_rfc2045 {
-
-// The steps of the decoder and what each waits for:
-//
-//            Base64 character, '=', space, tab: stay
-//            +------+
-//            |      v      CR
-//   new --> decode_base64 ------> lf_after_cr
-//              |      ^--------------'   LF: a line break; any other byte
-//              |                         or the end: Malformed "\r"
-//              | end of input: the last Flush
-//              v
-//            finish --- padding does not fit: Wrong_padding ---> over
-//              |  padding fits: End, stays
-//
-// A Manual decoder that runs out of input returns Await and resumes in the
-// same step after `src`; a String decoder then records the end of input, and
-// a Channel decoder reads its stream, without leaving the step.
-enum class Decoder::Step : std::uint8_t {
-  // Waits for a byte. Base64 characters join the group (a run takes as many
-  // as the chunk holds, up to the end of the group) and a complete group is
-  // returned as Flush; '=' is counted, space and tab skipped; any other byte
-  // but CR is returned as Malformed. All of these stay here. CR goes to
-  // lf_after_cr. At the end of input, returns the last Flush of 0 to 2 bytes
-  // and goes to finish.
-  decode_base64,
-  // A CR has been consumed but not yet counted. Waits for the byte after it:
-  // LF makes a line break; any other byte (left unread) or the end of input
-  // makes the CR Malformed. Goes back to decode_base64.
-  lf_after_cr,
-  // The last Flush has been returned; reads no more input. Returns End and
-  // stays when the count of '=' fits the last group, else returns
-  // Wrong_padding and goes to over.
-  finish,
-  // Decoding is over after Wrong_padding, or the decoder was moved from:
-  // returns End forever.
-  over,
-};
 
 enum class Decoder::Chunk : std::uint8_t {
   none,     // no input yet, or the end of input was recorded
@@ -69,32 +35,10 @@ enum class Decoder::Chunk : std::uint8_t {
 
 namespace {
 
-// Byte classes of RFC 2045 section 6.8. Values 0-63 are the Base64
-// characters of table 1, standing for themselves; the others mark the bytes
-// that the decoder treats apart. Every byte not listed (LF, NUL, 128-255, ...)
-// is rejected.
-constexpr std::uint8_t padding = 64;
-constexpr std::uint8_t whitespace = 65;
-constexpr std::uint8_t carriage_return = 66;
-constexpr std::uint8_t rejected = 255;
-
-constexpr std::array<std::uint8_t, 256> make_byte_class() {
-  std::array<std::uint8_t, 256> table{};
-  table.fill(rejected);
-  for (std::size_t i = 0; i < base64_alphabet.size(); ++i)
-    table[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<std::uint8_t>(i);
-  table['='] = padding;
-  table[' '] = whitespace;
-  table['\t'] = whitespace;
-  table['\r'] = carriage_return;
-  return table;
-}
-
-constexpr std::array<std::uint8_t, 256> byte_class = make_byte_class();
-
-// RFC 2045 section 6.8: lines of at most 76 characters. The CR LF that ends a
-// line is counted with it, so a line is too long once it passes 78 bytes.
-constexpr std::int64_t max_line_bytes = 76 + 2;
+using detail::byte_class;
+constexpr std::uint8_t padding = detail::padding_class;
+constexpr std::uint8_t whitespace = detail::whitespace_class;
+constexpr std::uint8_t carriage_return = detail::carriage_return_class;
 
 // Does the count of '=' fit a last group of `size` characters? Two characters
 // take "==", three take "=", a complete group takes none; a single character
@@ -148,21 +92,17 @@ struct detail::Decoder_machine {
     return d.input_ended_ ? -1 : d.input_len_ - d.input_pos_;
   }
 
-  // First byte of the current chunk; only read while bytes_left > 0.
-  static const unsigned char* chunk_bytes(const Decoder& d) noexcept {
-    const char* bytes = nullptr;
-    switch (d.chunk_) {
-      case Chunk::none: break;
-      case Chunk::string: bytes = std::get_if<Source::String>(&d.source_.kind())->bytes.data(); break;
-      case Chunk::channel: bytes = d.channel_buffer_.get(); break;
-      case Chunk::caller: bytes = d.caller_chunk_; break;
-    }
+  static const unsigned char* bytes_of(const char* bytes) noexcept {
     return reinterpret_cast<const unsigned char*>(bytes);
   }
 
-  static void set_chunk(Decoder& d, Chunk chunk, const char* caller_chunk, std::int64_t len) noexcept {
+  static const unsigned char* string_bytes(const Decoder& d) noexcept {
+    return bytes_of(std::get_if<Source::String>(&d.source_.kind())->bytes.data());
+  }
+
+  static void set_chunk(Decoder& d, Chunk chunk, const unsigned char* bytes, std::int64_t len) noexcept {
     d.chunk_ = chunk;
-    d.caller_chunk_ = caller_chunk;
+    d.input_ = bytes;
     d.input_pos_ = 0;
     d.input_len_ = len;
     d.input_ended_ = false;
@@ -180,18 +120,14 @@ struct detail::Decoder_machine {
     d.line_length_ += n;
   }
 
-  // Adds n consumed bytes to the counters and notes a line that is too long.
-  static void count(Decoder& d, std::int64_t n) noexcept {
-    count_unchecked(d, n);
-    if (d.line_length_ > max_line_bytes) d.dangerous_ = true;
-  }
+  static void count(Decoder& d, std::int64_t n) noexcept { d.count(n); }
 
   static void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len) {
     check_bounds(chunk.size(), off, len);
     if (len == 0)
       end_of_input(d);
     else
-      set_chunk(d, Chunk::caller, chunk.data() + off, len);
+      set_chunk(d, Chunk::caller, bytes_of(chunk.data()) + off, len);
   }
 
   // Gets more input once the chunk is used up. Returns false for a Manual
@@ -204,7 +140,7 @@ struct detail::Decoder_machine {
     if (const auto* channel = std::get_if<Source::Channel>(&kind)) {
       const std::int64_t n = read_available(channel->stream.get(), d.channel_buffer_.get(), stream_buffer_size);
       if (n > 0) {
-        set_chunk(d, Chunk::channel, nullptr, n);
+        set_chunk(d, Chunk::channel, bytes_of(d.channel_buffer_.get()), n);
         return true;
       }
     }
@@ -226,12 +162,12 @@ struct detail::Decoder_machine {
   // The run: gathers Base64 characters into the group, from the unread byte
   // (one of them, with no '=' seen yet) up to the end of the group, of the
   // chunk or of the characters. The position and the counters are updated
-  // once, at its exit. Returns the result for the caller, or nothing when
-  // decoding goes on (the group continues in the next chunk, or the run ended
-  // at '=', a space, a tab or a CR).
-  static std::optional<Decode_result> run(Decoder& d, const unsigned char* chunk) {
-    const unsigned char* const start = chunk + d.input_pos_;
-    const unsigned char* const end = chunk + d.input_len_;
+  // once, at its exit. Returns true with `result` set when the caller gets a
+  // result, false when decoding goes on (the group continues in the next
+  // chunk, or the run ended at '=', a space, a tab or a CR).
+  static bool run(Decoder& d, Decode_result& result) {
+    const unsigned char* const start = d.input_ + d.input_pos_;
+    const unsigned char* const end = d.input_ + d.input_len_;
     const unsigned char* p = start;
     std::uint32_t bits = d.bits_;
     unsigned size = d.size_;
@@ -240,19 +176,19 @@ struct detail::Decoder_machine {
       bits = bits << 6 | value;
       ++p;
       if (++size == 4) {
-        // aaaaaabb bbbbcccc ccdddddd: the four 6-bit values make three bytes.
         d.bits_ = 0;
         d.size_ = 0;
         d.input_pos_ += p - start;
         count(d, p - start);
-        return Flush{std::string{low_byte(bits >> 16), low_byte(bits >> 8), low_byte(bits)}};
+        detail::put_group(result, bits);
+        return true;
       }
       if (p == end) {
         d.bits_ = bits;
         d.size_ = static_cast<std::uint8_t>(size);
         d.input_pos_ += p - start;
         count_unchecked(d, p - start);
-        return std::nullopt;
+        return false;
       }
       value = byte_class[*p];
       if (value >= 64) break;
@@ -263,36 +199,55 @@ struct detail::Decoder_machine {
     const std::int64_t n = p - start;
     d.input_pos_ += n + 1;
     switch (value) {
-      case padding: ++d.padding_count_; count(d, n + 1); return std::nullopt;
-      case whitespace: count(d, n + 1); return std::nullopt;
+      case padding: ++d.padding_count_; count(d, n + 1); return false;
+      case whitespace: count(d, n + 1); return false;
       case carriage_return:  // counted with the byte after it
         count_unchecked(d, n);
         d.next_step_ = Step::lf_after_cr;
-        return std::nullopt;
-      default: count(d, n + 1); return malformed(*p);
+        return false;
+      default: count(d, n + 1); result = malformed(*p); return true;
     }
   }
 
-  static Decode_result decode(Decoder& d) {
-    const unsigned char* chunk = chunk_bytes(d);
+  // A CR LF inside the chunk, the common case of decode_base64 after a
+  // group: consumed and counted at once, with the outcome of the CR going to
+  // lf_after_cr and finding the LF there.
+  static bool take_line_break(Decoder& d) noexcept {
+    if (d.input_len_ - d.input_pos_ < 2 || d.input_[d.input_pos_] != '\r' || d.input_[d.input_pos_ + 1] != '\n')
+      return false;
+    d.input_pos_ += 2;
+    count(d, 2);
+    d.line_length_ = 0;
+    return true;
+  }
+
+  // Runs the steps until one has a result for the caller, in `result`
+  // (which holds Await on entry and is left so for Await).
+  static void decode(Decoder& d, Decode_result& result) {
     for (;;) {
       switch (d.next_step_) {
         case Step::decode_base64: {
+          std::uint32_t bits;
+          if (d.take_group(bits)) {
+            detail::put_group(result, bits);
+            return;
+          }
+          if (take_line_break(d)) continue;
           const std::int64_t left = bytes_left(d);
           if (left < 0) {
             d.next_step_ = Step::finish;
             count(d, 0);
-            return last_flush(d);
+            result = last_flush(d);
+            return;
           }
           if (left == 0) {
-            if (!refill(d)) return Await{};
-            chunk = chunk_bytes(d);
+            if (!refill(d)) return;  // Await
             continue;
           }
-          const unsigned char byte = chunk[d.input_pos_];
+          const unsigned char byte = d.input_[d.input_pos_];
           const std::uint8_t value = byte_class[byte];
           if (value < 64 && d.padding_count_ == 0) {
-            if (auto result = run(d, chunk)) return std::move(*result);
+            if (run(d, result)) return;
             continue;
           }
           ++d.input_pos_;
@@ -302,31 +257,36 @@ struct detail::Decoder_machine {
             case carriage_return: d.next_step_ = Step::lf_after_cr; continue;
             default:  // rejected, or a Base64 character after '='
               count(d, 1);
-              return malformed(byte);
+              result = malformed(byte);
+              return;
           }
         }
         case Step::lf_after_cr: {
           const std::int64_t left = bytes_left(d);
           if (left == 0) {
-            if (!refill(d)) return Await{};
-            chunk = chunk_bytes(d);
+            if (!refill(d)) return;  // Await
             continue;
           }
           d.next_step_ = Step::decode_base64;
-          if (left > 0 && chunk[d.input_pos_] == '\n') {
+          if (left > 0 && d.input_[d.input_pos_] == '\n') {
             ++d.input_pos_;
             count(d, 2);
             d.line_length_ = 0;
             continue;
           }
           count(d, 1);
-          return malformed('\r');
+          result = malformed('\r');
+          return;
         }
         case Step::finish:
-          if (padding_fits(d.size_, d.padding_count_)) return End{};
+          if (padding_fits(d.size_, d.padding_count_)) {
+            result = End{};
+            return;
+          }
           d.next_step_ = Step::over;
-          return Wrong_padding{};
-        case Step::over: return End{};
+          result = Wrong_padding{};
+          return;
+        case Step::over: result = End{}; return;
       }
     }
   }
@@ -334,7 +294,7 @@ struct detail::Decoder_machine {
   static void move(Decoder& to, Decoder& from) noexcept {
     to.source_ = std::move(from.source_);
     to.channel_buffer_ = std::move(from.channel_buffer_);
-    to.caller_chunk_ = from.caller_chunk_;
+    to.input_ = from.chunk_ == Chunk::string ? string_bytes(to) : from.input_;
     to.input_pos_ = from.input_pos_;
     to.input_len_ = from.input_len_;
     to.padding_count_ = from.padding_count_;
@@ -357,7 +317,8 @@ Decoder::Decoder(Source source) : source_(std::move(source)), chunk_(Chunk::none
   if (std::holds_alternative<Source::Channel>(source_.kind()))
     channel_buffer_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(stream_buffer_size));
   else if (const auto* string = std::get_if<Source::String>(&source_.kind()))
-    detail::Decoder_machine::set_chunk(*this, Chunk::string, nullptr, static_cast<std::int64_t>(string->bytes.size()));
+    detail::Decoder_machine::set_chunk(*this, Chunk::string, detail::Decoder_machine::bytes_of(string->bytes.data()),
+                                       static_cast<std::int64_t>(string->bytes.size()));
 }
 
 Decoder::Decoder(Decoder&& other) noexcept : source_(Source::Manual{}) { detail::Decoder_machine::move(*this, other); }
@@ -373,7 +334,7 @@ void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len)
   detail::Decoder_machine::src(d, chunk, off, len);
 }
 
-Decode_result decode(Decoder& d) { return detail::Decoder_machine::decode(d); }
+void detail::run_decoder(Decoder& d, Decode_result& result) { detail::Decoder_machine::decode(d, result); }
 
 std::int64_t decoder_byte_count(const Decoder& d) noexcept { return detail::Decoder_machine::byte_count(d); }
 

@@ -10,7 +10,10 @@
 
 #include <base64_rfc2045/common.hpp>
 
+#include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -74,12 +77,69 @@ struct Wrong_padding {
 // wants `src`. End: the input is over (returned again on every later call).
 using Decode_result = std::variant<Await, Flush, Malformed, Wrong_padding, End>;
 
+class Decoder;
+
 namespace detail {
 struct Decoder_machine;
+
+// Byte classes of RFC 2045 section 6.8. Values 0-63 are the Base64
+// characters of table 1, standing for themselves; the others mark the bytes
+// that the decoder treats apart. Every byte not listed (LF, NUL, 128-255, ...)
+// is rejected.
+inline constexpr std::uint8_t padding_class = 64;
+inline constexpr std::uint8_t whitespace_class = 65;
+inline constexpr std::uint8_t carriage_return_class = 66;
+inline constexpr std::uint8_t rejected_class = 255;
+
+consteval std::array<std::uint8_t, 256> make_byte_class() {
+  std::array<std::uint8_t, 256> table{};
+  table.fill(rejected_class);
+  for (std::size_t i = 0; i < base64_alphabet.size(); ++i)
+    table[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<std::uint8_t>(i);
+  table['='] = padding_class;
+  table[' '] = whitespace_class;
+  table['\t'] = whitespace_class;
+  table['\r'] = carriage_return_class;
+  return table;
 }
+
+inline constexpr std::array<std::uint8_t, 256> byte_class = make_byte_class();
+
+// RFC 2045 section 6.8: lines of at most 76 characters. The CR LF that ends a
+// line is counted with it, so a line is too long once it passes 78 bytes.
+inline constexpr std::int64_t max_line_bytes = 76 + 2;
+
+// Makes `result` the Flush of a complete group: the four 6-bit values in the
+// low 24 bits give three bytes, aaaaaabb bbbbcccc ccdddddd. The string is
+// built where it stays, in its small-string storage: nothing is allocated,
+// copied or moved. The three bytes go in with a fourth, dropped at once, so
+// that one 4-byte store writes them: a caller that copies them out reads them
+// back at once, where three separate stores would stall its loads.
+inline void put_group(Decode_result& result, std::uint32_t bits) {
+  const std::uint32_t in_memory_order = std::endian::native == std::endian::little
+                                            ? (bits >> 16 & 0xff) | (bits & 0xff00) | (bits & 0xff) << 16
+                                            : bits << 8;
+  char four[4];
+  std::memcpy(four, &in_memory_order, sizeof four);
+  std::string& bytes = result.emplace<Flush>().bytes;
+  bytes.append(four, sizeof four);
+  bytes.pop_back();
+}
+
+// The decoder's state machine, for every case that the inline `decode` does
+// not take itself. Sets `result`, which holds Await on entry, unless the
+// result is Await.
+BASE64_RFC2045_API void run_decoder(Decoder& d, Decode_result& result);
+}  // namespace detail
 
 // A decoder over one source, made by `decoder`, mutated by `decode` and `src`.
 // Movable; a moved-from decoder returns End from every `decode`.
+//
+// `decode` is inline for its common case (take_group), so what that reads and
+// writes is part of this header's contract with the compiled library: the
+// fields next_step_, input_, input_pos_, input_len_, size_, padding_count_,
+// byte_count_, line_length_ and dangerous_, the values of Step, and
+// detail::byte_class. Changing any of them changes the library's ABI.
 class Decoder {
  public:
   BASE64_RFC2045_API Decoder(Decoder&& other) noexcept;
@@ -90,14 +150,75 @@ class Decoder {
 
  private:
   friend struct detail::Decoder_machine;
+  friend Decode_result decode(Decoder& d);
   explicit Decoder(Source source);
 
-  enum class Step : std::uint8_t;   // where the next `decode` resumes
+  // The steps of the decoder and what each waits for:
+  //
+  //            Base64 character, '=', space, tab: stay
+  //            +------+
+  //            |      v      CR
+  //   new --> decode_base64 ------> lf_after_cr
+  //              |      ^--------------'   LF: a line break; any other byte
+  //              |                         or the end: Malformed "\r"
+  //              | end of input: the last Flush
+  //              v
+  //            finish --- padding does not fit: Wrong_padding ---> over
+  //              |  padding fits: End, stays
+  //
+  // A Manual decoder that runs out of input returns Await and resumes in the
+  // same step after `src`; a String decoder then records the end of input,
+  // and a Channel decoder reads its stream, without leaving the step.
+  enum class Step : std::uint8_t {
+    // Waits for a byte. Base64 characters join the group (a run takes as
+    // many as the chunk holds, up to the end of the group) and a complete
+    // group is returned as Flush; '=' is counted, space and tab skipped; any
+    // other byte but CR is returned as Malformed. All of these stay here. CR
+    // goes to lf_after_cr. At the end of input, returns the last Flush of 0
+    // to 2 bytes and goes to finish.
+    decode_base64,
+    // A CR has been consumed but not yet counted. Waits for the byte after
+    // it: LF makes a line break; any other byte (left unread) or the end of
+    // input makes the CR Malformed. Goes back to decode_base64.
+    lf_after_cr,
+    // The last Flush has been returned; reads no more input. Returns End and
+    // stays when the count of '=' fits the last group, else returns
+    // Wrong_padding and goes to over.
+    finish,
+    // Decoding is over after Wrong_padding, or the decoder was moved from:
+    // returns End forever.
+    over,
+  };
   enum class Chunk : std::uint8_t;  // which memory the current chunk lies in
+
+  // Adds n consumed bytes to the counters and notes a line that is too long.
+  void count(std::int64_t n) noexcept {
+    byte_count_ += n;
+    line_length_ += n;
+    if (line_length_ > detail::max_line_bytes) dangerous_ = true;
+  }
+
+  // The common case of decode_base64: no group begun, no '=' seen, and four
+  // Base64 characters ahead in the chunk. Consumes and counts them and gives
+  // their 24 bits, as the state machine would; otherwise returns false and
+  // changes nothing. After the end of input the chunk is empty, so the
+  // length test alone keeps this from reading past it.
+  bool take_group(std::uint32_t& bits) noexcept {
+    if (next_step_ != Step::decode_base64 || size_ != 0 || padding_count_ != 0 || input_len_ - input_pos_ < 4)
+      return false;
+    const unsigned char* const p = input_ + input_pos_;
+    const std::uint32_t a = detail::byte_class[p[0]], b = detail::byte_class[p[1]],
+                        c = detail::byte_class[p[2]], e = detail::byte_class[p[3]];
+    if ((a | b | c | e) >= 64) return false;  // some byte is not a Base64 character
+    input_pos_ += 4;
+    count(4);
+    bits = a << 18 | b << 12 | c << 6 | e;
+    return true;
+  }
 
   Source source_;
   std::unique_ptr<char[]> channel_buffer_;  // stream_buffer_size bytes, Channel only
-  const char* caller_chunk_ = nullptr;      // first byte of the last `src` chunk
+  const unsigned char* input_ = nullptr;    // first byte of the current chunk
   std::int64_t input_pos_ = 0;              // next unread byte of the chunk
   std::int64_t input_len_ = 0;              // length of the chunk
   std::int64_t padding_count_ = 0;          // '=' consumed so far
@@ -126,7 +247,17 @@ BASE64_RFC2045_API void src(Decoder& d, std::string_view chunk, std::int64_t off
 // Runs the decoder until it has a result for the caller. No byte of input
 // makes it throw; a Channel decoder lets the stream's exceptions through and
 // throws std::ios_base::failure when a read fails other than at end of file.
-[[nodiscard]] BASE64_RFC2045_API Decode_result decode(Decoder& d);
+// A whole group of four Base64 characters is decoded right here, inline;
+// everything else is left to the library's state machine.
+[[nodiscard]] inline Decode_result decode(Decoder& d) {
+  Decode_result result;
+  std::uint32_t bits;
+  if (d.take_group(bits))
+    detail::put_group(result, bits);
+  else
+    detail::run_decoder(d, result);
+  return result;
+}
 
 // Number of input bytes consumed so far, of every kind (not decoded bytes).
 [[nodiscard]] BASE64_RFC2045_API std::int64_t decoder_byte_count(const Decoder& d) noexcept;
