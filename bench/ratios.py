@@ -18,16 +18,23 @@ from collections import defaultdict
 
 
 def load(path):
+    """Bytes per second of the benchmarks that count bytes, and nanoseconds
+    per iteration of the others."""
     with open(path) as f:
         runs = json.load(f)["benchmarks"]
     medians = [r for r in runs if r.get("aggregate_name") == "median"]
     chosen = medians if medians else [r for r in runs if r.get("run_type", "iteration") == "iteration"]
-    rates = {}
+    rates, times = {}, {}
     for r in chosen:
         name = r.get("run_name", r["name"])
-        if "bytes_per_second" in r and not r.get("error_occurred"):
+        if r.get("error_occurred"):
+            continue
+        if "bytes_per_second" in r:
             rates[name] = r["bytes_per_second"]
-    return rates
+        else:
+            scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[r.get("time_unit", "ns")]
+            times[name] = r["cpu_time"] * scale
+    return rates, times
 
 
 def size_label(n):
@@ -40,11 +47,17 @@ def size_label(n):
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
-    rates = load(sys.argv[1])
+    rates, times = load(sys.argv[1])
     keep = re.compile(sys.argv[2]) if len(sys.argv) > 2 else None
     memcpy = {int(n.split("/")[1]): v for n, v in rates.items() if n.startswith("memcpy/")}
     sizes = sorted(memcpy)
-    print("| memcpy | " + " | ".join(f"{memcpy[s] / 1e6:,.0f}" for s in sizes) + " |\n")
+    print("| | " + " | ".join(size_label(s) for s in sizes) + " |")
+    print("|---" * (len(sizes) + 1) + "|")
+    print("| memcpy, MB/s | " + " | ".join(f"{memcpy[s] / 1e6:,.0f}" for s in sizes) + " |")
+    for name in sorted({n.rsplit("/", 1)[0] for n in times}):
+        cells = [f"{times[f'{name}/{s}']:,.1f}" if f"{name}/{s}" in times else "" for s in sizes]
+        print(f"| {name}, ns | " + " | ".join(cells) + " |")
+    print()
 
     tables = defaultdict(dict)  # op -> row -> size -> rate
     for name, rate in rates.items():

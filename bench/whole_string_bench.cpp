@@ -153,7 +153,6 @@ void bench_alloc(benchmark::State& state, std::size_t size) {
     auto p = std::make_unique_for_overwrite<char[]>((size + 2) / 3 * 4);
     benchmark::DoNotOptimize(p.get());
   }
-  count_bytes(state, size);
 }
 
 void encode_api(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {

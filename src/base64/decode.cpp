@@ -187,23 +187,28 @@ class Group_decoder {
   char* out_;
 };
 
-Result<Sub> decode_range(const detail::Kernel& kernel, std::string_view input, const Options& options) {
+// Decodes the selected range into `buffer`.
+detail::Filled decode_range(const detail::Kernel& kernel, std::string_view input, const Options& options,
+                            std::string& buffer) {
   const auto range = detail::resolve_range(input.size(), options.off, options.len);
-  if (!range) return Msg{"Invalid bounds"};
+  if (!range) return {.len = 0, .error = "Invalid bounds"};
 
   const std::string_view text = input.substr(range->off, range->len);
+  detail::Filled filled;
   Status status = Status::ok;
-  std::size_t len = 0;
-  std::string buffer = detail::make_buffer((range->len + 3) / 4 * 3, [&](char* out) {
+  detail::fill_buffer(buffer, (range->len + 3) / 4 * 3, [&](char* out) {
     auto* bytes = reinterpret_cast<std::uint8_t*>(out);
-    status = detail::decode_into(kernel, options.alphabet, options.pad, text, bytes, len);
+    status = detail::decode_into(kernel, options.alphabet, options.pad, text, bytes, filled.len);
   });
-  if (status != Status::ok) return Msg{message(status)};
-  return Sub{std::move(buffer), 0, static_cast<std::int64_t>(len)};
+  if (status != Status::ok) filled.error = message(status);
+  return filled;
 }
 
-Result<Sub> decode_range(std::string_view input, const Options& options) {
-  return decode_range(detail::dispatched_kernel(), input, options);
+// The same with the dispatched kernel, as the public operations run it.
+auto decoder(std::string_view input, const Options& options) {
+  return [input, &options](std::string& buffer) {
+    return decode_range(detail::dispatched_kernel(), input, options, buffer);
+  };
 }
 
 }  // namespace
@@ -225,23 +230,21 @@ Decode_status decode_into(const Kernel& kernel, const Alphabet& alphabet, bool p
 }
 
 Result<Sub> decode_sub_with(const Kernel& kernel, std::string_view input, const Options& options) {
-  return decode_range(kernel, input, options);
+  return as_sub([&](std::string& buffer) { return decode_range(kernel, input, options, buffer); });
 }
 
 }  // namespace detail
 
 std::string decode_exn(std::string_view input, const Options& options) {
-  auto sub = decode_range(input, options);
-  if (!sub) throw std::invalid_argument(sub.error().text);
-  return detail::take_output(std::move(*sub));
+  return detail::as_text_or_throw(decoder(input, options));
 }
 
-Result<Sub> decode_sub(std::string_view input, const Options& options) { return decode_range(input, options); }
+Result<Sub> decode_sub(std::string_view input, const Options& options) {
+  return detail::as_sub(decoder(input, options));
+}
 
 Result<std::string> decode(std::string_view input, const Options& options) {
-  auto sub = decode_range(input, options);
-  if (!sub) return std::move(sub).error();
-  return detail::take_output(std::move(*sub));
+  return detail::as_text(decoder(input, options));
 }
 
 }  // namespace Base64

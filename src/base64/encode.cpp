@@ -90,20 +90,25 @@ void encode_groups(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
   }
 }
 
-Result<Sub> encode_range(const detail::Kernel& kernel, std::string_view input, const Options& options) {
+// Encodes the selected range into `buffer`.
+detail::Filled encode_range(const detail::Kernel& kernel, std::string_view input, const Options& options,
+                            std::string& buffer) {
   const auto range = detail::resolve_range(input.size(), options.off, options.len);
-  if (!range) return Msg{"Invalid bounds"};
+  if (!range) return {.len = 0, .error = "Invalid bounds"};
 
   const std::string_view bytes = input.substr(range->off, range->len);
-  std::size_t text_len = 0;
-  std::string buffer = detail::make_buffer((range->len + 2) / 3 * 4, [&](char* out) {
-    text_len = detail::encode_into(kernel, options.alphabet, options.pad, bytes, out);
+  detail::Filled filled;
+  detail::fill_buffer(buffer, (range->len + 2) / 3 * 4, [&](char* out) {
+    filled.len = detail::encode_into(kernel, options.alphabet, options.pad, bytes, out);
   });
-  return Sub{std::move(buffer), 0, static_cast<std::int64_t>(text_len)};
+  return filled;
 }
 
-Result<Sub> encode_range(std::string_view input, const Options& options) {
-  return encode_range(detail::dispatched_kernel(), input, options);
+// The same with the dispatched kernel, as the public operations run it.
+auto encoder(std::string_view input, const Options& options) {
+  return [input, &options](std::string& buffer) {
+    return encode_range(detail::dispatched_kernel(), input, options, buffer);
+  };
 }
 
 }  // namespace
@@ -121,34 +126,34 @@ std::size_t encode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad
   const std::size_t missing = groups * 3 - len;  // bytes short of a full last group
   const std::size_t size = groups * 4;
   if (!pad) return size - missing;
-  std::memset(out + size - missing, padding, missing);
+  for (std::size_t k = size - missing; k < size; ++k) out[k] = padding;
   return size;
 }
 
 Result<Sub> encode_sub_with(const Kernel& kernel, std::string_view input, const Options& options) {
-  return encode_range(kernel, input, options);
+  return as_sub([&](std::string& buffer) { return encode_range(kernel, input, options, buffer); });
 }
 
 }  // namespace detail
 
-Result<Sub> encode_sub(std::string_view input, const Options& options) { return encode_range(input, options); }
+Result<Sub> encode_sub(std::string_view input, const Options& options) {
+  return detail::as_sub(encoder(input, options));
+}
 
 Result<std::string> encode(std::string_view input, const Options& options) {
-  auto sub = encode_range(input, options);
-  if (!sub) return std::move(sub).error();
-  return detail::take_output(std::move(*sub));
+  return detail::as_text(encoder(input, options));
 }
 
 std::string encode_string(std::string_view input, const String_options& options) {
-  auto sub = encode_range(input, {.pad = options.pad, .alphabet = options.alphabet});
-  assert(sub.has_value() && "a whole string is always a valid range");
-  return detail::take_output(std::move(*sub));
+  std::string text;
+  const detail::Filled filled = encoder(input, {.pad = options.pad, .alphabet = options.alphabet})(text);
+  assert(!filled.error && "a whole string is always a valid range");
+  text.resize(filled.len);
+  return text;
 }
 
 std::string encode_exn(std::string_view input, const Options& options) {
-  auto sub = encode_range(input, options);
-  if (!sub) throw std::invalid_argument(sub.error().text);
-  return detail::take_output(std::move(*sub));
+  return detail::as_text_or_throw(encoder(input, options));
 }
 
 }  // namespace Base64
