@@ -13,6 +13,10 @@
 // run() is that work loop. It holds the current continuation `c`; every step
 // either returns a result to the caller or replaces `c` and goes round again,
 // so the call depth never grows with the amount of output.
+//
+// encode() in the header takes the most frequent cases itself, inline (a byte
+// carried, a group that goes straight out: take_group, take_await), and hands
+// every other input to run_encoder() here, which alone decides the rest.
 #include <base64_rfc2045/encoder.hpp>
 
 #include "bounds.hpp"
@@ -26,25 +30,19 @@ namespace Base64_rfc2045 {
 
 namespace {
 
-// RFC 2045, section 6.8: encoded lines are no more than 76 characters long.
-// Each line here holds exactly 76, 19 groups made from 57 input bytes.
-constexpr int line_length = 76;
 constexpr char line_break[2] = {'\r', '\n'};
 constexpr char padding = '=';
 
 char encoded(unsigned value) noexcept { return base64_alphabet[value & 63u]; }
 
-// xxxxxxxx yyyyyyyy zzzzzzzz -> 00xxxxxx 00xxyyyy 00yyyyzz 00zzzzzz
-std::array<char, 4> group(unsigned x, unsigned y, unsigned z) noexcept {
-  const unsigned q = (x << 16) | (y << 8) | z;
-  return {encoded(q >> 18), encoded(q >> 12), encoded(q >> 6), encoded(q)};
-}
-
 // The padded last group, RFC 2045 section 6.8 (the same as RFC 4648 section 4).
-std::array<char, 4> last_group(const std::array<std::uint8_t, 2>& carry, int carry_len) noexcept {
-  const unsigned x = carry[0];
-  if (carry_len == 1) return {encoded(x >> 2), encoded((x & 3u) << 4), padding, padding};
-  const unsigned y = carry[1];
+std::array<char, 4> last_group(std::uint32_t carry, int carry_len) noexcept {
+  if (carry_len == 1) {
+    const unsigned x = carry & 0xffu;
+    return {encoded(x >> 2), encoded((x & 3u) << 4), padding, padding};
+  }
+  const unsigned x = (carry >> 8) & 0xffu;
+  const unsigned y = carry & 0xffu;
   return {encoded(x >> 2), encoded(((x & 3u) << 4) | (y >> 4)), encoded((y & 15u) << 2), padding};
 }
 
@@ -61,8 +59,6 @@ Encoder encoder(Destination destination) { return Encoder(destination); }
 
 const Destination& encoder_dst(const Encoder& e) { return e.destination_; }
 
-std::int64_t o_rem(const Encoder& e) { return e.room(); }
-
 void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len) {
   // A Channel or Buffer encoder delivers out of its own buffer. Another space
   // would only add ways to lose output (bytes kept after a failed write) or to
@@ -75,7 +71,7 @@ void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len) 
   e.state_.out_len = len;
 }
 
-Encode_result encode(Encoder& e, Encode_input input) {
+Encode_result detail::run_encoder(Encoder& e, Encode_input input) {
   if (e.state_.step == Encoder::Step::Await_output) {
     if (!std::holds_alternative<Await>(input)) throw std::invalid_argument("Expected `Await encode");
     return e.resume();
@@ -158,7 +154,7 @@ void Encoder::write_to_stream() {
     }
   }
   if (written > 0) {
-    std::memmove(s.out, s.out + written, static_cast<std::size_t>(n - written));
+    if (written < n) std::memmove(s.out, s.out + written, static_cast<std::size_t>(n - written));
     s.out_pos = n - written;
   }
   if (written != n) os.setstate(std::ios_base::badbit);  // throws if the stream asks for it
@@ -221,10 +217,10 @@ Encode_result Encoder::run(Cont c) {
       continue;
     }
     if (s.carry_len < 2) {
-      s.carry[static_cast<std::size_t>(s.carry_len++)] = z;
+      carry_byte(z);
       return Encode_result::Ok;
     }
-    const auto chars = group(s.carry[0], s.carry[1], z);
+    const auto chars = group(s.carry, z);
     s.carry_len = 0;
     c = {.kind = Cont::Kind::K, .staged = !put(chars.data(), 4), .n = 4};
     if (!deliver(c)) return Encode_result::Partial;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -69,6 +70,12 @@ enum class Encode_result : std::uint8_t { Ok, Partial };
 
 class Encoder;
 
+namespace detail {
+// The encoder's state machine, for every case that the inline `encode` does
+// not take itself.
+BASE64_RFC2045_API Encode_result run_encoder(Encoder& e, Encode_input input);
+}  // namespace detail
+
 // A new encoder writing to `destination`; it writes nothing yet. Channel and
 // Buffer encoders allocate their 65536-byte output buffer here, once.
 BASE64_RFC2045_API Encoder encoder(Destination destination);
@@ -79,7 +86,9 @@ BASE64_RFC2045_API Encoder encoder(Destination destination);
 // failed: the input was taken and the unwritten bytes are kept; repair the
 // stream and call encode() with Await to write them and go on. Exceptions
 // from appending to a Buffer's string are handled the same way.
-BASE64_RFC2045_API Encode_result encode(Encoder& e, Encode_input input);
+// The common cases (a byte carried, a group that goes straight out) are taken
+// right here, inline; everything else is left to the library's state machine.
+inline Encode_result encode(Encoder& e, Encode_input input);
 
 // The destination given to encoder().
 BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
@@ -93,10 +102,17 @@ BASE64_RFC2045_API void dst(Encoder& e, std::span<char> space, std::int64_t off,
 
 // Room left in the output space: 0 for a new Manual encoder; for a Channel or
 // Buffer encoder 65536, less a CR LF that waits to go out with the next group.
-BASE64_RFC2045_API std::int64_t o_rem(const Encoder& e);
+// Inline: a Manual caller asks for it at every Partial.
+inline std::int64_t o_rem(const Encoder& e) noexcept;
 
 // The state of one encoding, mutated in place by encode() and dst(). Movable;
 // a moved-from encoder is left as a new Manual encoder without space.
+//
+// encode() and o_rem() are inline for their common cases (a byte carried,
+// take_group, take_await), so what they read and write is part of this
+// header's contract with the compiled library: the layout of State, Step,
+// Cont and Destination, and the meaning of their fields. Changing any of them
+// changes the library's ABI.
 class Encoder {
  public:
   Encoder(Encoder&& other) noexcept
@@ -157,7 +173,8 @@ class Encoder {
     std::int64_t out_len = 0;   // its length
     int column = 0;             // characters on the current line, 0..76, a multiple of 4
     int carry_len = 0;          // bytes of the current group held in carry, 0..2
-    std::array<std::uint8_t, 2> carry{};
+    std::uint32_t carry = 0;    // those bytes, the latest in the low 8 bits (an
+                                //   integer, not bytes: stores of it alias nothing)
     int stage_next = 1;         // next staged byte to copy out; staged bytes
     int stage_last = 0;         //   left: stage_last - stage_next + 1
     std::array<char, 4> stage{};  // a group or a CR LF that met too little room
@@ -167,7 +184,85 @@ class Encoder {
 
   explicit Encoder(Destination destination);
 
+  // RFC 2045, section 6.8: encoded lines are no more than 76 characters long.
+  // Each line here holds exactly 76, 19 groups made from 57 input bytes.
+  static constexpr int line_length = 76;
+
+  // The group of the two carried bytes x, y and the byte z:
+  // xxxxxxxx yyyyyyyy zzzzzzzz -> 00xxxxxx 00xxyyyy 00yyyyzz 00zzzzzz
+  static std::array<char, 4> group(std::uint32_t carry, std::uint8_t z) noexcept {
+    const std::uint32_t q = (carry & 0xffffu) << 8 | z;
+    return {base64_alphabet[q >> 18], base64_alphabet[(q >> 12) & 63u], base64_alphabet[(q >> 6) & 63u],
+            base64_alphabet[q & 63u]};
+  }
+
+  void carry_byte(std::uint8_t z) noexcept {
+    state_.carry = state_.carry << 8 | z;
+    ++state_.carry_len;
+  }
+
   std::int64_t room() const noexcept { return state_.out_len - state_.out_pos; }
+
+  // Main, with room in the space and a line that is not full: a byte here is
+  // carried, or completes a group (run() makes the same tests, in this order).
+  bool byte_fits_line() const noexcept {
+    return state_.step == Step::Main && room() >= 1 && state_.column != line_length;
+  }
+
+  // A byte that completes a group (byte_fits_line, two bytes carried), in the
+  // cases where the group goes straight out, with the outcome that run()
+  // gives them: the group is written into a Manual space with room for it
+  // (Partial), or appended to a Buffer string whose capacity already holds it,
+  // so that the append can neither reallocate nor throw. Returns false and
+  // changes nothing in every other case: too little room, a Channel, a string
+  // without spare capacity, or a line break waiting in the own buffer.
+  bool take_group(std::uint8_t z, Encode_result& result) noexcept {
+    State& s = state_;
+    const std::array<char, 4> chars = group(s.carry, z);
+    const Cont added{.kind = Cont::Kind::K, .n = 4};
+    switch (destination_.kind()) {
+      case Destination::Kind::Manual:
+        // Partial hands the group over; the Await that answers it adds the
+        // group to the column (take_await).
+        if (room() < 4) return false;
+        std::memcpy(s.out + s.out_pos, chars.data(), chars.size());
+        s.out_pos += 4;
+        s.step = Step::Await_output;
+        s.held = added;
+        result = Encode_result::Partial;
+        break;
+      case Destination::Kind::Buffer: {
+        std::string& text = *destination_.bytes();
+        if (s.out_pos != 0 || text.capacity() - text.size() < chars.size()) return false;
+        text.append(chars.data(), chars.size());
+        s.held = added;  // as the delivery leaves it
+        s.column += 4;
+        result = Encode_result::Ok;
+        break;
+      }
+      case Destination::Kind::Channel:
+        return false;
+    }
+    s.carry_len = 0;
+    return true;
+  }
+
+  // Await, when nothing waits (Ok), or when a Manual caller answers the
+  // Partial of a group written straight into its space: the group joins the
+  // column and the encoder is back in Main, as resume() would leave it.
+  // Returns false and changes nothing in every other case.
+  bool take_await(Encode_result& result) noexcept {
+    State& s = state_;
+    if (s.step == Step::Await_output) {
+      if (destination_.kind() != Destination::Kind::Manual || s.held.kind != Cont::Kind::K || s.held.staged)
+        return false;
+      s.column += s.held.n;
+      s.step = Step::Main;
+    }
+    result = Encode_result::Ok;
+    return true;
+  }
+
   Encode_result run(Cont c);
   Encode_result end();
   Encode_result resume();
@@ -178,13 +273,32 @@ class Encoder {
 
   friend Encoder encoder(Destination destination);
   friend Encode_result encode(Encoder& e, Encode_input input);
+  friend Encode_result detail::run_encoder(Encoder& e, Encode_input input);
   friend const Destination& encoder_dst(const Encoder& e);
   friend void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
-  friend std::int64_t o_rem(const Encoder& e);
+  friend std::int64_t o_rem(const Encoder& e) noexcept;
 
   Destination destination_;
   std::unique_ptr<char[]> own_;  // 65536 bytes for Channel and Buffer; moves with the encoder
   State state_;
 };
+
+inline std::int64_t o_rem(const Encoder& e) noexcept { return e.room(); }
+
+inline Encode_result encode(Encoder& e, Encode_input input) {
+  Encode_result result = Encode_result::Ok;
+  if (const Byte* byte = std::get_if<Byte>(&input)) {
+    if (e.byte_fits_line()) {
+      if (e.state_.carry_len < 2) {  // carried: nothing is written yet
+        e.carry_byte(byte->value);
+        return Encode_result::Ok;
+      }
+      if (e.take_group(byte->value, result)) return result;
+    }
+  } else if (std::holds_alternative<Await>(input) && e.take_await(result)) {
+    return result;
+  }
+  return detail::run_encoder(e, input);
+}
 
 }  // namespace Base64_rfc2045
