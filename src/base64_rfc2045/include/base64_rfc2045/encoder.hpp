@@ -288,16 +288,17 @@ inline std::int64_t o_rem(const Encoder& e) noexcept { return e.room(); }
 inline Encode_result encode(Encoder& e, Encode_input input) {
   Encode_result result = Encode_result::Ok;
   if (const Byte* byte = std::get_if<Byte>(&input)) {
+    const std::uint8_t z = byte->value;
     if (e.byte_fits_line()) {
       if (e.state_.carry_len < 2) {  // carried: nothing is written yet
-        e.carry_byte(byte->value);
+        e.carry_byte(z);
         return Encode_result::Ok;
       }
-      if (e.take_group(byte->value, result)) return result;
+      if (e.take_group(z, result)) return result;
     }
-  } else if (std::holds_alternative<Await>(input) && e.take_await(result)) {
-    return result;
+    return detail::run_encoder(e, Byte{z});
   }
+  if (std::holds_alternative<Await>(input) && e.take_await(result)) return result;
   return detail::run_encoder(e, input);
 }
 
