@@ -1,40 +1,52 @@
 #!/usr/bin/env python3
 """Tables of MB/s and ratio to memcpy from Google Benchmark JSON output.
 
-usage: ratios.py RESULT.json [FILTER]
+usage: ratios.py [--best] RESULT.json... [--filter REGEX]
 
-Reads the median aggregates when the run had repetitions (the plain runs
-otherwise), and prints one Markdown table per operation. Benchmark names are
+Prints one Markdown table per operation. Benchmark names are
 <op>/<row...>/<input size>: a row per middle part (for instance
 <how>/<alphabet>/<padding>), a column per input size, each cell
 "MB/s (x memcpy)", where MB is 10^6 bytes of input and memcpy is the
-memcpy/<size> figure of the same run. FILTER, a regular expression, keeps
-the rows whose name it matches.
+memcpy/<size> figure, taken the same way. Benchmarks that count no bytes
+are shown in ns per iteration. --filter keeps the rows whose name matches.
+
+Each figure is the median of the repetitions of all the files given, or
+with --best the fastest one. Interference from other work on the machine
+only ever slows a run down, so the fastest repetition is the better
+estimate of what the code does alone. Run the benchmarks with
+--benchmark_repetitions=N --benchmark_display_aggregates_only=true so that
+the JSON holds every repetition; with --benchmark_report_aggregates_only
+only the medians are there, and they are used as they are.
 """
 import json
 import re
+import statistics
 import sys
 from collections import defaultdict
 
 
-def load(path):
+def load(paths, best):
     """Bytes per second of the benchmarks that count bytes, and nanoseconds
     per iteration of the others."""
-    with open(path) as f:
-        runs = json.load(f)["benchmarks"]
-    medians = [r for r in runs if r.get("aggregate_name") == "median"]
-    chosen = medians if medians else [r for r in runs if r.get("run_type", "iteration") == "iteration"]
-    rates, times = {}, {}
-    for r in chosen:
-        name = r.get("run_name", r["name"])
-        if r.get("error_occurred"):
-            continue
-        if "bytes_per_second" in r:
-            rates[name] = r["bytes_per_second"]
-        else:
-            scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[r.get("time_unit", "ns")]
-            times[name] = r["cpu_time"] * scale
-    return rates, times
+    rates, times = defaultdict(list), defaultdict(list)
+    for path in paths:
+        with open(path) as f:
+            runs = json.load(f)["benchmarks"]
+        repetitions = [r for r in runs if r.get("run_type", "iteration") == "iteration"]
+        if not repetitions:
+            repetitions = [r for r in runs if r.get("aggregate_name") == "median"]
+        for r in repetitions:
+            if r.get("error_occurred"):
+                continue
+            name = r.get("run_name", r["name"])
+            if "bytes_per_second" in r:
+                rates[name].append(r["bytes_per_second"])
+            else:
+                scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[r.get("time_unit", "ns")]
+                times[name].append(r["cpu_time"] * scale)
+    pick = max if best else statistics.median
+    pick_time = min if best else statistics.median
+    return ({n: pick(v) for n, v in rates.items()}, {n: pick_time(v) for n, v in times.items()})
 
 
 def size_label(n):
@@ -45,10 +57,17 @@ def size_label(n):
 
 
 def main():
-    if len(sys.argv) < 2:
+    args = sys.argv[1:]
+    best = "--best" in args
+    keep = None
+    if "--filter" in args:
+        at = args.index("--filter")
+        keep = re.compile(args[at + 1])
+        del args[at:at + 2]
+    paths = [a for a in args if a != "--best"]
+    if not paths:
         sys.exit(__doc__)
-    rates, times = load(sys.argv[1])
-    keep = re.compile(sys.argv[2]) if len(sys.argv) > 2 else None
+    rates, times = load(paths, best)
     memcpy = {int(n.split("/")[1]): v for n, v in rates.items() if n.startswith("memcpy/")}
     sizes = sorted(memcpy)
     print("| | " + " | ".join(size_label(s) for s in sizes) + " |")
