@@ -1,8 +1,9 @@
 // Kernels: the bulk converters of the encoder and the decoder, one set per
 // instruction set, and the one place that picks among them.
 //
-// Internal to the library. The shared library exports none of this; the tests
-// and the benchmarks reach it through a static build of the same sources.
+// Internal to the library. The shared library exports none of this; the
+// tests, the fuzzers and the benchmarks reach it through a static build of
+// the same sources (base64_internal).
 //
 // The contract of a kernel (the scalar core in encode.cpp and decode.cpp is
 // the behaviour; a kernel only saves it work):
