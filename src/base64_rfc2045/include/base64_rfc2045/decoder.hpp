@@ -247,9 +247,10 @@ BASE64_RFC2045_API void src(Decoder& d, std::string_view chunk, std::int64_t off
 // Runs the decoder until it has a result for the caller. No byte of input
 // makes it throw; a Channel decoder lets the stream's exceptions through and
 // throws std::ios_base::failure when a read fails other than at end of file.
-// A whole group of four Base64 characters is decoded right here, inline;
-// everything else is left to the library's state machine.
-[[nodiscard]] inline Decode_result decode(Decoder& d) {
+// A whole group of four Base64 characters is decoded right here, inline
+// (forced, so that the caller's size cannot keep it out); everything else is
+// left to the library's state machine.
+[[nodiscard, gnu::always_inline]] inline Decode_result decode(Decoder& d) {
   Decode_result result;
   std::uint32_t bits;
   if (d.take_group(bits))

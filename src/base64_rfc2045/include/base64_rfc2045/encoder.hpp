@@ -87,7 +87,8 @@ BASE64_RFC2045_API Encoder encoder(Destination destination);
 // stream and call encode() with Await to write them and go on. Exceptions
 // from appending to a Buffer's string are handled the same way.
 // The common cases (a byte carried, a group that goes straight out) are taken
-// right here, inline; everything else is left to the library's state machine.
+// right here, inline (forced, so that the caller's size cannot keep them out);
+// everything else is left to the library's state machine.
 inline Encode_result encode(Encoder& e, Encode_input input);
 
 // The destination given to encoder().
@@ -216,7 +217,7 @@ class Encoder {
   // so that the append can neither reallocate nor throw. Returns false and
   // changes nothing in every other case: too little room, a Channel, a string
   // without spare capacity, or a line break waiting in the own buffer.
-  bool take_group(std::uint8_t z, Encode_result& result) noexcept {
+  [[gnu::always_inline]] bool take_group(std::uint8_t z, Encode_result& result) noexcept {
     State& s = state_;
     const std::array<char, 4> chars = group(s.carry, z);
     const Cont added{.kind = Cont::Kind::K, .n = 4};
@@ -251,7 +252,7 @@ class Encoder {
   // Partial of a group written straight into its space: the group joins the
   // column and the encoder is back in Main, as resume() would leave it.
   // Returns false and changes nothing in every other case.
-  bool take_await(Encode_result& result) noexcept {
+  [[gnu::always_inline]] bool take_await(Encode_result& result) noexcept {
     State& s = state_;
     if (s.step == Step::Await_output) {
       if (destination_.kind() != Destination::Kind::Manual || s.held.kind != Cont::Kind::K || s.held.staged)
@@ -285,7 +286,7 @@ class Encoder {
 
 inline std::int64_t o_rem(const Encoder& e) noexcept { return e.room(); }
 
-inline Encode_result encode(Encoder& e, Encode_input input) {
+[[gnu::always_inline]] inline Encode_result encode(Encoder& e, Encode_input input) {
   Encode_result result = Encode_result::Ok;
   if (const Byte* byte = std::get_if<Byte>(&input)) {
     const std::uint8_t z = byte->value;
