@@ -138,7 +138,7 @@ struct detail::Decoder_machine {
     const Source::Kind& kind = d.source_.kind();
     if (std::holds_alternative<Source::Manual>(kind)) return false;
     if (const auto* channel = std::get_if<Source::Channel>(&kind)) {
-      const std::int64_t n = read_available(channel->stream.get(), d.channel_buffer_.get(), stream_buffer_size);
+      const std::int64_t n = read_available(channel->stream.get(), d.channel_buffer_.get(), d.read_limit_);
       if (n > 0) {
         set_chunk(d, Chunk::channel, bytes_of(d.channel_buffer_.get()), n);
         return true;
@@ -287,6 +287,11 @@ struct detail::Decoder_machine {
           result = Wrong_padding{};
           return;
         case Step::over: result = End{}; return;
+        case Step::held_flush:
+          result = Flush{std::string(d.held_.data(), d.held_len_)};
+          d.held_len_ = 0;
+          d.next_step_ = d.held_step_;
+          return;
       }
     }
   }
@@ -306,6 +311,12 @@ struct detail::Decoder_machine {
     to.dangerous_ = from.dangerous_;
     to.chunk_ = from.chunk_;
     to.next_step_ = from.next_step_;
+    to.held_len_ = from.held_len_;
+    to.held_ = from.held_;
+    to.held_step_ = from.held_step_;
+    to.read_limit_ = from.read_limit_;
+    to.batch_limit_ = from.batch_limit_;
+    to.scratch_ = std::move(from.scratch_);
     // The String bytes and the read buffer went with the move: the old
     // decoder keeps no input and is over.
     end_of_input(from);

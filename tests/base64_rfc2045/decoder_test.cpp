@@ -13,6 +13,8 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <random>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -202,6 +204,207 @@ class Unbuffered_buf : public std::streambuf {
   std::size_t next_ = 0;
 };
 
+// ---------------------------------------------------------------------------
+// decode_into against decode. Both runs record the decoded bytes, every
+// result that is not a Flush (with the bytes decoded before it and the
+// counters at that point) and every point where the caller got control.
+
+struct Stop_point {
+  Decode_stop stop;
+  char byte;
+  std::size_t total;  // bytes decoded so far
+  std::int64_t byte_count;
+  bool dangerous;
+  friend bool operator==(const Stop_point&, const Stop_point&) = default;
+};
+
+void PrintTo(const Stop_point& p, std::ostream* os) {
+  *os << "{stop " << static_cast<int>(p.stop) << ", byte " << escaped(std::string(1, p.byte)) << ", total " << p.total
+      << ", byte_count " << p.byte_count << ", dangerous " << p.dangerous << "}";
+}
+
+struct Trace {
+  std::string bytes;
+  std::vector<Stop_point> events;  // Await, Malformed, Wrong_padding, End in order
+  std::vector<Stop_point> points;  // where the caller got control (Flush: Output_full)
+};
+
+Stop_point point_of(const Decode_result& r, std::size_t total, const Decoder& d) {
+  Stop_point p{Decode_stop::Output_full, 0, total, decoder_byte_count(d), decoder_dangerous(d)};
+  switch (r.index()) {
+    case 0: p.stop = Decode_stop::Await; break;
+    case 2: p.stop = Decode_stop::Malformed; p.byte = std::get<Malformed>(r).bytes.at(0); break;
+    case 3: p.stop = Decode_stop::Wrong_padding; break;
+    case 4: p.stop = Decode_stop::End; break;
+    default: break;
+  }
+  return p;
+}
+
+// Hands a Manual decoder the input in chunks of the given sizes, in turn,
+// then the end. Each chunk lies in an exact-size heap buffer.
+class Chunk_feeder {
+ public:
+  Chunk_feeder(const std::string& input, std::vector<std::size_t> sizes) : input_(input), sizes_(std::move(sizes)) {}
+  bool operator()(Decoder& d) {
+    if (next_ == input_.size()) {
+      if (ended_) return false;
+      ended_ = true;
+      src(d, {}, 0, 0);
+      return true;
+    }
+    const std::size_t n = std::min(sizes_[turn_++ % sizes_.size()], input_.size() - next_);
+    chunk_ = std::make_unique<char[]>(n);
+    std::copy_n(input_.data() + next_, n, chunk_.get());
+    src(d, std::string_view(chunk_.get(), n), 0, static_cast<std::int64_t>(n));
+    next_ += n;
+    return true;
+  }
+
+ private:
+  const std::string& input_;
+  std::vector<std::size_t> sizes_;
+  std::size_t turn_ = 0, next_ = 0;
+  bool ended_ = false;
+  std::unique_ptr<char[]> chunk_;
+};
+
+// One call of either kind, recorded into `t`; false once End came.
+template <class Feed>
+bool per_call_step(Decoder& d, Feed& feed, Trace& t) {
+  Decode_result r = decode(d);
+  if (const auto* f = std::get_if<Flush>(&r)) {
+    t.bytes += f->bytes;
+    t.points.push_back(point_of(r, t.bytes.size(), d));
+    return true;
+  }
+  t.events.push_back(point_of(r, t.bytes.size(), d));
+  t.points.push_back(t.events.back());
+  if (std::holds_alternative<Await>(r)) {
+    if (!feed(d)) ADD_FAILURE() << "unexpected Await";
+    return true;
+  }
+  return !std::holds_alternative<End>(r);
+}
+
+template <class Feed>
+bool bulk_step(Decoder& d, Feed& feed, Trace& t, std::size_t space) {
+  constexpr char guard = '#';
+  static std::vector<char> buffer;
+  buffer.assign(space + 2, guard);
+  const Decoded r = decode_into(d, std::span<char>(buffer.data() + 1, space));
+  EXPECT_LE(r.written, space);
+  EXPECT_EQ(buffer.front(), guard);
+  EXPECT_EQ(buffer.back(), guard);
+  t.bytes.append(buffer.data() + 1, std::min(r.written, space));
+  Stop_point p{r.stop, r.stop == Decode_stop::Malformed ? r.byte : '\0', t.bytes.size(), decoder_byte_count(d),
+               decoder_dangerous(d)};
+  t.points.push_back(p);
+  if (r.stop == Decode_stop::Output_full) {
+    EXPECT_EQ(r.written, space) << "Output_full with room left";
+    return true;
+  }
+  t.events.push_back(p);
+  if (r.stop == Decode_stop::Await && !feed(d)) ADD_FAILURE() << "unexpected Await";
+  return r.stop != Decode_stop::End;
+}
+
+// How a run calls: `decode` only (spaces empty), decode_into with the
+// spaces in turn, or a seeded mix of both.
+template <class Feed>
+Trace trace(Decoder& d, Feed& feed, const std::vector<std::size_t>& spaces, std::size_t max_calls,
+            std::mt19937* mix = nullptr) {
+  Trace t;
+  t.points.push_back({Decode_stop::Output_full, 0, 0, 0, false});
+  std::size_t turn = 0;
+  for (std::size_t call = 0; call < max_calls; ++call) {
+    const bool bulk = !spaces.empty() && (mix == nullptr || (*mix)() % 3 != 0);
+    if (!(bulk ? bulk_step(d, feed, t, spaces[turn++ % spaces.size()]) : per_call_step(d, feed, t))) return t;
+  }
+  ADD_FAILURE() << "no End after " << max_calls << " calls";
+  return t;
+}
+
+// Same bytes and results; every point where a bulk call returned is one
+// where `decode` returned (for a full span, up to the 2 bytes of a split
+// Flush further on).
+void expect_same_trace(const Trace& bulk, const Trace& expected) {
+  EXPECT_TRUE(bulk.bytes == expected.bytes) << bulk.bytes.size() << " bytes decoded, " << expected.bytes.size()
+                                            << " expected, first difference at "
+                                            << std::mismatch(bulk.bytes.begin(), bulk.bytes.end(), expected.bytes.begin(),
+                                                             expected.bytes.end())
+                                                       .first -
+                                                   bulk.bytes.begin();
+  EXPECT_EQ(bulk.events, expected.events);
+  for (const Stop_point& p : bulk.points) {
+    auto q = std::lower_bound(expected.points.begin(), expected.points.end(), p.total,
+                              [](const Stop_point& a, std::size_t total) { return a.total < total; });
+    bool found = false;
+    for (; q != expected.points.end() && q->total <= p.total + 2 && !found; ++q)
+      found = q->byte_count == p.byte_count && q->dangerous == p.dangerous;
+    EXPECT_TRUE(found) << "no such point from decode: " << testing::PrintToString(p);
+  }
+}
+
+enum class Kind { String, Channel, Manual };
+
+// A fresh decoder of the kind over the input, and the run of it.
+template <class Run>
+auto with_decoder(Kind kind, const std::string& input, const std::vector<std::size_t>& chunks, Run run) {
+  std::istringstream stream(input);
+  Decoder d = kind == Kind::String    ? decoder(Source::String{input})
+              : kind == Kind::Channel ? decoder(Source::Channel{stream})
+                                      : decoder(Source::Manual{});
+  Chunk_feeder feed(input, chunks);
+  return run(d, feed);
+}
+
+// decode_into on the input from every source, with every chunk size and
+// every space size from 1 up (paired, for long inputs a selection), and
+// mixed with decode, must agree with decode.
+void expect_bulk_agrees(const std::string& input) {
+  const std::size_t limit = call_limit(input.size()) + input.size();
+  const bool small = input.size() <= 200;
+  std::vector<std::size_t> sizes = {1, 7, 78, 4096, 65536, 1u << 20};
+  if (small) {
+    sizes.clear();
+    for (std::size_t size = 1; size <= input.size() + 4; ++size) sizes.push_back(size);
+    sizes.push_back(1u << 20);
+  }
+  const auto expected_for = [&](Kind kind, const std::vector<std::size_t>& chunks) {
+    return with_decoder(kind, input, chunks, [&](Decoder& d, Chunk_feeder& feed) { return trace(d, feed, {}, limit); });
+  };
+  const Trace expected = expected_for(Kind::String, {1});
+  for (const Kind kind : {Kind::String, Kind::Channel}) {
+    for (const std::size_t space : sizes) {
+      SCOPED_TRACE("source " + std::to_string(static_cast<int>(kind)) + ", space " + std::to_string(space));
+      expect_same_trace(with_decoder(kind, input, {1},
+                                     [&](Decoder& d, Chunk_feeder& feed) { return trace(d, feed, {space}, limit); }),
+                        expected);
+    }
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const std::vector<std::size_t> chunks = {sizes[i]};
+    const Trace manual = expected_for(Kind::Manual, chunks);
+    for (const std::size_t space : {sizes[i], sizes[(i * 7 + 3) % sizes.size()], std::size_t{1} << 20}) {
+      SCOPED_TRACE("Manual chunks of " + std::to_string(sizes[i]) + ", space " + std::to_string(space));
+      expect_same_trace(
+          with_decoder(Kind::Manual, input, chunks, [&](Decoder& d, Chunk_feeder& feed) { return trace(d, feed, {space}, limit); }),
+          manual);
+    }
+  }
+  for (unsigned seed = 0; seed < 3; ++seed) {
+    SCOPED_TRACE("mixed with decode, seed " + std::to_string(seed));
+    const std::vector<std::size_t> chunks = {3, 1, 77, 5, 4096};
+    std::mt19937 mix(seed);
+    expect_same_trace(with_decoder(Kind::Manual, input, chunks,
+                                   [&](Decoder& d, Chunk_feeder& feed) {
+                                     return trace(d, feed, {1, 2, 3, 7, 80, 5000}, limit, &mix);
+                                   }),
+                      expected_for(Kind::Manual, chunks));
+  }
+}
+
 // Runs the input from every source kind and every cut, expects the same
 // outcome as from a String source, and returns it.
 Outcome decode_every_way(const std::string& input) {
@@ -233,6 +436,7 @@ Outcome decode_every_way(const std::string& input) {
     SCOPED_TRACE("Manual chunks of " + std::to_string(size));
     EXPECT_EQ(run_manual(input, size), expected);
   }
+  expect_bulk_agrees(input);
   return expected;
 }
 

@@ -17,6 +17,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,8 +80,28 @@ using Decode_result = std::variant<Await, Flush, Malformed, Wrong_padding, End>;
 
 class Decoder;
 
+// Why `decode_into` stopped. Each but Output_full is the result that `decode`
+// would have returned next, once the Flush results before it are taken.
+enum class Decode_stop : std::uint8_t {
+  Output_full,    // the span is full; call again with more room
+  Await,          // Manual only: hand in the next chunk with `src`
+  Malformed,      // a stray byte, in Decoded::byte; decoding goes on after it
+  Wrong_padding,  // the '=' count does not fit the last group; End follows
+  End,            // the input is over
+};
+
+// What one `decode_into` call did: `written` decoded bytes at the start of
+// the span, then the reason it stopped.
+struct Decoded {
+  std::size_t written = 0;
+  Decode_stop stop = Decode_stop::Output_full;
+  char byte = 0;  // the stray byte when stop is Malformed (as Malformed::bytes[0])
+  friend bool operator==(const Decoded&, const Decoded&) = default;
+};
+
 namespace detail {
 struct Decoder_machine;
+struct Decoder_bulk;
 
 // Byte classes of RFC 2045 section 6.8. Values 0-63 are the Base64
 // characters of table 1, standing for themselves; the others mark the bytes
@@ -150,6 +171,7 @@ class Decoder {
 
  private:
   friend struct detail::Decoder_machine;
+  friend struct detail::Decoder_bulk;
   friend Decode_result decode(Decoder& d);
   explicit Decoder(Source source);
 
@@ -188,6 +210,10 @@ class Decoder {
     // Decoding is over after Wrong_padding, or the decoder was moved from:
     // returns End forever.
     over,
+    // `decode_into` ran out of room in the middle of a Flush: the rest of its
+    // bytes wait in held_. Returns them (to `decode` as a Flush, to
+    // `decode_into` first in its span) and goes back to held_step_.
+    held_flush,
   };
   enum class Chunk : std::uint8_t;  // which memory the current chunk lies in
 
@@ -230,6 +256,15 @@ class Decoder {
   bool dangerous_ = false;
   Chunk chunk_;
   Step next_step_;
+  // What only `decode_into` uses.
+  std::uint8_t held_len_ = 0;                // bytes waiting in held_
+  std::array<char, 3> held_{};               //   the rest of a Flush that did not fit
+  Step held_step_ = Step::decode_base64;     //   and the step to go on with
+  std::int64_t read_limit_ = stream_buffer_size;  // Channel: bytes per read; the rest
+                                                  //   of the read buffer is scratch
+  std::int64_t batch_limit_ = 0;             // characters per kernel call; smaller
+                                             //   after a batch with a stray byte
+  std::unique_ptr<char[]> scratch_;          // String, Manual: made by the first decode_into
 };
 
 // A new decoder over the source. A Channel decoder allocates its read buffer
@@ -259,6 +294,20 @@ BASE64_RFC2045_API void src(Decoder& d, std::string_view chunk, std::int64_t off
     detail::run_decoder(d, result);
   return result;
 }
+
+// Decodes into `out` as much as the input and the room allow, with exactly
+// the results of `decode`: the bytes of its Flush results go into `out`, in
+// order, and the first other result stops the call (Await, Malformed with its
+// byte, Wrong_padding, End), as does a full span. A Flush that does not fit
+// whole is split: its first bytes fill the span, the rest comes first on the
+// next call (or as a Flush from `decode`). `decoder_byte_count` and
+// `decoder_dangerous` then read as after the same results from `decode`, and
+// the two calls may be mixed freely on one decoder. Whole lines are decoded
+// in batches by the kernels of `base64`; everything else goes through the
+// state machine. Allocates nothing but, on the first call on a String or
+// Manual decoder, a scratch buffer that the decoder keeps. Throws what
+// `decode` throws.
+BASE64_RFC2045_API Decoded decode_into(Decoder& d, std::span<char> out);
 
 // Number of input bytes consumed so far, of every kind (not decoded bytes).
 [[nodiscard]] BASE64_RFC2045_API std::int64_t decoder_byte_count(const Decoder& d) noexcept;

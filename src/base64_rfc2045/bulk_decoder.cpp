@@ -1,0 +1,203 @@
+// decode_into: the decoder's results written into the caller's span, with
+// whole lines decoded in batches by the kernels of `base64`.
+//
+// A body of RFC 2045 is mostly lines of whole groups, each followed by CR LF.
+// Where the decoder stands at the start of a group with no '=' seen, the
+// lines ahead in the chunk are copied without their CR LF into a scratch
+// buffer and decoded in one kernel call, straight into the span. The kernel
+// checks every character: when it refuses the batch, nothing of it is
+// committed, and the state machine takes that stretch a result at a time (as
+// it takes everything else: spaces, stray bytes, '=', a CR LF split between
+// chunks, lines longer than 76 characters, the end of input). Every result of
+// the state machine is the one `decode` returns, so the results, the byte
+// count and the line check agree with `decode` by construction; a batch
+// accounts its lines exactly as the state machine would have.
+#include <base64_rfc2045/decoder.hpp>
+
+#include "whole_groups.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Base64_rfc2045 {
+
+struct detail::Decoder_bulk {
+  using Step = Decoder::Step;
+
+  // Scratch for the characters of a batch. A Channel decoder uses the end of
+  // its read buffer: its reads are cut short by this much while it decodes
+  // in bulk, so that it keeps one buffer of stream_buffer_size bytes.
+  static constexpr std::int64_t scratch_size = 16 << 10;
+  // The longest line that a batch takes, not counting its CR LF: longer
+  // lines are dangerous and go through the state machine.
+  static constexpr std::int64_t longest_line = 76;
+
+  struct Span {
+    char* at;
+    std::size_t room;
+
+    void put(const char* bytes, std::size_t n) noexcept {
+      if (n == 0) return;
+      std::memcpy(at, bytes, n);
+      at += n;
+      room -= n;
+    }
+  };
+
+  // The scratch and its size.
+  static char* scratch(Decoder& d, std::int64_t& capacity) {
+    if (d.channel_buffer_) {
+      char* const buffer = d.channel_buffer_.get();
+      // The bytes of a chunk read into the buffer must stay as they are.
+      const std::int64_t used = d.input_ == reinterpret_cast<const unsigned char*>(buffer) ? d.input_len_ : 0;
+      capacity = stream_buffer_size - used;
+      return buffer + used;
+    }
+    if (!d.scratch_) d.scratch_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(scratch_size));
+    capacity = scratch_size;
+    return d.scratch_.get();
+  }
+
+  // The bytes of a Flush into the span; those that do not fit are held for
+  // the next call, before the step that the decoder goes on with.
+  static void put_flush(Decoder& d, const char* bytes, std::size_t n, Span& out) noexcept {
+    const std::size_t k = std::min(n, out.room);
+    out.put(bytes, k);
+    if (k == n) return;
+    std::memcpy(d.held_.data(), bytes + k, n - k);
+    d.held_len_ = static_cast<std::uint8_t>(n - k);
+    d.held_step_ = d.next_step_;
+    d.next_step_ = Step::held_flush;
+  }
+
+  // Held bytes into the span; true when none are left.
+  static bool put_held(Decoder& d, Span& out) noexcept {
+    const std::size_t k = std::min<std::size_t>(d.held_len_, out.room);
+    out.put(d.held_.data(), k);
+    std::memmove(d.held_.data(), d.held_.data() + k, d.held_len_ - k);
+    d.held_len_ = static_cast<std::uint8_t>(d.held_len_ - k);
+    if (d.held_len_ > 0) return false;
+    d.next_step_ = d.held_step_;
+    return true;
+  }
+
+  enum class Batch { taken, none, refused_line };
+
+  // A batch: the lines ahead in the chunk, each a run of whole groups (up to
+  // 76 characters) followed by CR LF, as many as the span, the scratch and
+  // batch_limit_ allow, but at least one. The CR LF of the last line is left
+  // for the next call, which is where `decode` consumes it too: in the call
+  // that goes on after the line's last Flush. Gives none when no line lies
+  // ahead or the decoder is not at the start of a group, and refused_line
+  // when the kernel refused a batch of one line, which ends at `line_end`.
+  static Batch take_lines(Decoder& d, Span& out, std::int64_t& line_end) {
+    if (d.next_step_ != Step::decode_base64 || d.size_ != 0 || d.padding_count_ != 0) return Batch::none;
+    const unsigned char* const start = d.input_ + d.input_pos_;
+    const unsigned char* const end = d.input_ + d.input_len_;
+    if (end - start < 2) return Batch::none;
+    std::int64_t capacity = 0;
+    char* const chars = scratch(d, capacity);
+    if (d.batch_limit_ == 0) d.batch_limit_ = capacity;
+    const auto fits = static_cast<std::int64_t>(std::min<std::size_t>(out.room / 3 * 4, static_cast<std::size_t>(capacity)));
+    const std::int64_t limit = std::min(fits, d.batch_limit_);
+
+    const unsigned char* p = start;
+    int lines = 0;
+    std::int64_t n_chars = 0;
+    std::int64_t line = d.line_length_;
+    std::int64_t last_line = 0;  // the length of the last line before its CR LF
+    bool dangerous = false;
+    std::int64_t guess = longest_line;  // most lines are as long as the last whole one
+    for (;;) {
+      std::int64_t n = guess;
+      if (end - p < n + 2 || p[n] != '\r' || p[n + 1] != '\n') {
+        const auto* cr = static_cast<const unsigned char*>(
+            std::memchr(p, '\r', static_cast<std::size_t>(std::min<std::int64_t>(end - p, longest_line + 1))));
+        if (cr == nullptr || end - cr < 2 || cr[1] != '\n') break;
+        n = cr - p;
+        if (n % 4 != 0) break;
+      }
+      if (n_chars + n > (n_chars == 0 ? fits : limit)) break;
+      std::memcpy(chars + n_chars, p, static_cast<std::size_t>(n));
+      n_chars += n;
+      // The state machine counts a line's groups, then its CR LF, and checks
+      // the length after each: the check after the CR LF sees the most. The
+      // CR LF of the line before this one is counted here.
+      if (lines > 0 && last_line + 2 > max_line_bytes) dangerous = true;
+      if (line == 0) guess = n;
+      last_line = line + n;
+      line = 0;
+      p += n + 2;
+      ++lines;
+    }
+    if (lines == 0) return Batch::none;
+    const std::int64_t consumed = p - 2 - start;
+    if (consumed == 0) return Batch::none;  // only the CR LF of the line before
+    if (n_chars > 0 && !decode_whole_groups(chars, static_cast<std::size_t>(n_chars), out.at)) {
+      // Some line holds a stray byte or '=': the state machine finds it.
+      // Batches of one line until the kernel accepts again.
+      d.batch_limit_ = longest_line;
+      line_end = p - d.input_;
+      return lines == 1 || (lines == 2 && start[0] == '\r') ? Batch::refused_line : Batch::none;
+    }
+    d.batch_limit_ = std::min(capacity, 2 * d.batch_limit_);
+    const std::size_t bytes = static_cast<std::size_t>(n_chars) / 4 * 3;
+    out.at += bytes;
+    out.room -= bytes;
+    d.input_pos_ += consumed;
+    d.byte_count_ += consumed;
+    d.line_length_ = last_line;
+    if (dangerous || last_line > max_line_bytes) d.dangerous_ = true;
+    return Batch::taken;
+  }
+
+  static Decoded decode_into(Decoder& d, std::span<char> span) {
+    Span out{span.data(), span.size()};
+    const auto written = [&] { return static_cast<std::size_t>(out.at - span.data()); };
+    if (d.channel_buffer_) d.read_limit_ = stream_buffer_size - scratch_size;
+    // Where the kernel last refused a line: the state machine alone goes
+    // up to there (an estimate: a new chunk may start before it, which
+    // costs at most a line of batching).
+    const unsigned char* refused_in = nullptr;
+    std::int64_t refused_until = 0;
+    for (;;) {
+      if (d.next_step_ == Step::held_flush && !put_held(d, out)) return {written(), Decode_stop::Output_full};
+      if (out.room == 0) return {written(), Decode_stop::Output_full};
+
+      if (d.input_ != refused_in || d.input_pos_ >= refused_until) {
+        std::int64_t line_end = 0;
+        const Batch batch = take_lines(d, out, line_end);
+        if (batch == Batch::taken) continue;
+        if (batch == Batch::refused_line) {
+          refused_in = d.input_;
+          refused_until = line_end;
+        }
+      }
+
+      // One result of the state machine, as `decode` gives it.
+      std::uint32_t bits;
+      if (d.take_group(bits)) {
+        const char group[3] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
+        put_flush(d, group, 3, out);
+        continue;
+      }
+      Decode_result result;
+      run_decoder(d, result);
+      switch (result.index()) {
+        case 0: return {written(), Decode_stop::Await};
+        case 1: {
+          const std::string& bytes = std::get<Flush>(result).bytes;
+          put_flush(d, bytes.data(), bytes.size(), out);
+          continue;
+        }
+        case 2: return {written(), Decode_stop::Malformed, std::get<Malformed>(result).bytes[0]};
+        case 3: return {written(), Decode_stop::Wrong_padding};
+        default: return {written(), Decode_stop::End};
+      }
+    }
+  }
+};
+
+Decoded decode_into(Decoder& d, std::span<char> out) { return detail::Decoder_bulk::decode_into(d, out); }
+
+}  // namespace Base64_rfc2045
