@@ -85,9 +85,9 @@ struct detail::Decoder_bulk {
 
   // A batch: the lines ahead in the chunk, each a run of whole groups (up to
   // 76 characters) followed by CR LF, as many as the span, the scratch and
-  // batch_limit_ allow, but at least one. The CR LF of the last line is left
-  // for the next call, which is where `decode` consumes it too: in the call
-  // that goes on after the line's last Flush. Gives none when no line lies
+  // batch_limit_ allow, but at least one. The batch ends right after its
+  // last group, where `decode` returns its last Flush: the CR LF and empty
+  // lines after it are left for the next call. Gives none when no line lies
   // ahead or the decoder is not at the start of a group, and refused_line
   // when the kernel refused a batch of one line, which ends at `line_end`.
   static Batch take_lines(Decoder& d, Span& out, std::int64_t& line_end) {
@@ -107,6 +107,11 @@ struct detail::Decoder_bulk {
     std::int64_t line = d.line_length_;
     std::int64_t last_line = 0;  // the length of the last line before its CR LF
     bool dangerous = false;
+    // Where the characters of the last line that has some end, with the
+    // line's length and the line check up to there.
+    const unsigned char* chars_end = nullptr;
+    std::int64_t chars_line = 0;
+    bool chars_dangerous = false;
     std::int64_t guess = longest_line;  // most lines are as long as the last whole one
     for (;;) {
       std::int64_t n = guess;
@@ -127,12 +132,24 @@ struct detail::Decoder_bulk {
       if (line == 0) guess = n;
       last_line = line + n;
       line = 0;
+      if (n > 0) {
+        chars_end = p + n;
+        chars_line = last_line;
+        chars_dangerous = dangerous || last_line > max_line_bytes;
+      }
       p += n + 2;
       ++lines;
     }
     if (lines == 0) return Batch::none;
-    const std::int64_t consumed = p - 2 - start;
-    if (consumed == 0) return Batch::none;  // only the CR LF of the line before
+    // The batch ends where `decode` returns: after the last group. Only
+    // empty lines: before the last CR LF, which the state machine takes.
+    if (chars_end == nullptr) {
+      chars_end = p - 2;
+      chars_line = last_line;
+      chars_dangerous = dangerous;
+    }
+    const std::int64_t consumed = chars_end - start;
+    if (consumed == 0) return Batch::none;
     if (n_chars > 0 && !decode_whole_groups(chars, static_cast<std::size_t>(n_chars), out.at)) {
       // Some line holds a stray byte or '=': the state machine finds it.
       // Batches of one line until the kernel accepts again.
@@ -146,8 +163,8 @@ struct detail::Decoder_bulk {
     out.room -= bytes;
     d.input_pos_ += consumed;
     d.byte_count_ += consumed;
-    d.line_length_ = last_line;
-    if (dangerous || last_line > max_line_bytes) d.dangerous_ = true;
+    d.line_length_ = chars_line;
+    if (chars_dangerous) d.dangerous_ = true;
     return Batch::taken;
   }
 

@@ -1004,3 +1004,39 @@ TEST(DecoderSources, MovedDecoderGoesOn) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// decode_into on bodies with everything that takes it off its batches: short
+// and long lines, stray bytes, spaces, lone CR and LF, '=' anywhere, bodies
+// cut anywhere; every source, chunk size and space size (decode_every_way).
+
+TEST(DecodeInto, RandomBodiesAgreeWithDecode) {
+  std::mt19937 rng(2045);
+  const std::string faults[] = {" ", "\t", "*", "\n", "\r", "=", "==", "\r\n", "\xff", "\r\n\r\n", "-", "\0"s};
+  for (int round = 0; round < 120; ++round) {
+    std::string bytes(rng() % (round % 2 == 0 ? 150 : 900), '\0');
+    for (char& c : bytes) c = static_cast<char>(rng());
+    const std::size_t line = round % 3 == 0 ? 1 + rng() % 100 : 76;
+    std::string body = encode_lines(bytes, line);
+    if (round % 4 == 1) body.resize(rng() % (body.size() + 1));
+    for (auto k = rng() % 5; k > 0; --k)
+      body.insert(rng() % (body.size() + 1), faults[rng() % std::size(faults)]);
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + escaped(body));
+    decode_every_way(body);
+    if (testing::Test::HasFailure()) break;
+  }
+}
+
+// Padding in every position of a short body, and a Flush split by every
+// space size: the '=' count decides at the end, the bytes come out whole.
+TEST(DecodeInto, PaddingInEveryPosition) {
+  const std::string body = "YWJjZGVm\r\nZ2g=";
+  for (std::size_t at = 0; at <= body.size(); ++at) {
+    for (const char* padding : {"=", "=="}) {
+      std::string padded = body;
+      padded.insert(at, padding);
+      SCOPED_TRACE(escaped(padded));
+      decode_every_way(padded);
+    }
+  }
+}
