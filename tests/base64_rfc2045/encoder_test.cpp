@@ -7,6 +7,9 @@
 #include <ios>
 #include <limits>
 #include <optional>
+#include <set>
+#include <span>
+#include <tuple>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -764,6 +767,229 @@ TEST(FailingStream, ResumeAfterRepairLosesAndRepeatsNothing) {
     // The stream buffer's own exception reaches the caller only when the
     // stream asks for exceptions on badbit, as with std::ostream::write.
     EXPECT_EQ(buffer_exceptions > 0, c.throws && c.badbit_exceptions);
+  }
+}
+
+// ---- encode_bytes against encode ---------------------------------------------
+
+// An encoder over one destination and what it wrote so far. A Manual space of
+// the given size sits between guard bytes and is handed in again once full.
+class Encoding {
+ public:
+  Encoding(Destination::Kind kind, std::size_t space)
+      : kind_(kind), space_(space + 2, '#'), e_(make(kind)) {
+    if (kind_ == Destination::Kind::Manual) dst(e_, space_, 1, static_cast<std::int64_t>(space));
+  }
+  Encoding(const Encoding&) = delete;
+
+  Encoder& encoder() { return e_; }
+  std::int64_t len() const { return static_cast<std::int64_t>(space_.size() - 2); }
+  std::size_t written() const { return static_cast<std::size_t>(len() - o_rem(e_)); }
+
+  // The whole text so far, and its length.
+  std::string text() const {
+    switch (kind_) {
+      case Destination::Kind::Buffer: return appended_;
+      case Destination::Kind::Channel: return stream_.str();
+      case Destination::Kind::Manual: break;
+    }
+    return taken_out_ + std::string(space_.data() + 1, written());
+  }
+  std::size_t text_size() {
+    switch (kind_) {
+      case Destination::Kind::Buffer: return appended_.size();
+      case Destination::Kind::Channel: return static_cast<std::size_t>(stream_.tellp());
+      case Destination::Kind::Manual: break;
+    }
+    return taken_out_.size() + written();
+  }
+
+  // Takes the text out of a full space and hands it in again.
+  void hand_in_if_full() {
+    if (kind_ != Destination::Kind::Manual || o_rem(e_) != 0) return;
+    taken_out_.append(space_.data() + 1, written());
+    dst(e_, space_, 1, len());
+  }
+  bool guards_intact() const { return space_.front() == '#' && space_.back() == '#'; }
+
+ private:
+  Encoder make(Destination::Kind kind) {
+    switch (kind) {
+      case Destination::Kind::Buffer: return Base64_rfc2045::encoder(Destination::Buffer{appended_});
+      case Destination::Kind::Channel: return Base64_rfc2045::encoder(Destination::Channel{stream_});
+      case Destination::Kind::Manual: break;
+    }
+    return Base64_rfc2045::encoder(Destination::Manual{});
+  }
+
+  Destination::Kind kind_;
+  std::string appended_;
+  std::ostringstream stream_;
+  std::vector<char> space_;
+  std::string taken_out_;
+  Encoder e_;
+};
+
+// Where a caller got control: bytes taken, text written, room left.
+using Enc_point = std::tuple<std::size_t, std::size_t, std::int64_t>;
+
+struct Enc_run {
+  std::string text;
+  std::set<Enc_point> points;
+};
+
+// Every input value through encode(), each Partial answered with Await.
+Enc_run per_byte(Destination::Kind kind, std::size_t space, const Inputs& in) {
+  Encoding x(kind, space);
+  Enc_run run;
+  std::size_t taken = 0;
+  run.points.insert({0, 0, o_rem(x.encoder())});
+  for (const auto& v : in) {
+    if (std::holds_alternative<Byte>(v)) ++taken;
+    auto r = encode(x.encoder(), v);
+    run.points.insert({taken, x.text_size(), o_rem(x.encoder())});
+    for (int rounds = 0; r == Encode_result::Partial && rounds < 20; ++rounds) {
+      x.hand_in_if_full();
+      r = encode(x.encoder(), Await{});
+      run.points.insert({taken, x.text_size(), o_rem(x.encoder())});
+    }
+    EXPECT_EQ(r, Encode_result::Ok);
+  }
+  run.text = x.text();
+  return run;
+}
+
+// The same input, runs of bytes of random lengths through encode_bytes,
+// the rest (End, and some bytes) through encode().
+Enc_run in_bulk(Destination::Kind kind, std::size_t space, const Inputs& in, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Encoding x(kind, space);
+  Enc_run run;
+  std::size_t taken = 0;
+  for (std::size_t i = 0; i < in.size();) {
+    std::string bytes;
+    const std::size_t most = std::array<std::size_t, 5>{0, 1, 2, 5, 1000}[rng() % 5];
+    for (; i < in.size() && bytes.size() < most && std::holds_alternative<Byte>(in[i]); ++i)
+      bytes += static_cast<char>(std::get<Byte>(in[i]).value);
+    if (bytes.empty() && i < in.size()) {
+      if (std::holds_alternative<Byte>(in[i])) ++taken;
+      auto r = encode(x.encoder(), in[i++]);
+      for (int rounds = 0; r == Encode_result::Partial && rounds < 20; ++rounds) {
+        x.hand_in_if_full();
+        r = encode(x.encoder(), Await{});
+      }
+      EXPECT_EQ(r, Encode_result::Ok);
+      run.points.insert({taken, x.text_size(), o_rem(x.encoder())});
+      continue;
+    }
+    std::size_t off = 0;
+    for (int rounds = 0; rounds < 100000; ++rounds) {
+      std::size_t now = 0;
+      const Encode_result r = encode_bytes(x.encoder(), std::span<const char>(bytes).subspan(off), now);
+      EXPECT_LE(now, bytes.size() - off);
+      off += now;
+      taken += now;
+      run.points.insert({taken, x.text_size(), o_rem(x.encoder())});
+      EXPECT_TRUE(x.guards_intact());
+      if (r == Encode_result::Ok) {
+        EXPECT_EQ(off, bytes.size()) << "Ok before every byte was taken";
+        break;
+      }
+      EXPECT_EQ(o_rem(x.encoder()), 0) << "Partial with room left";
+      x.hand_in_if_full();
+    }
+  }
+  run.text = x.text();
+  return run;
+}
+
+// The same text on every destination and space size, and every point where
+// encode_bytes returned is one where encode() did.
+void expect_bulk_agrees(const Inputs& in, const std::vector<std::size_t>& spaces, std::uint32_t seeds) {
+  for (const auto kind : {Destination::Kind::Buffer, Destination::Kind::Channel, Destination::Kind::Manual}) {
+    for (const std::size_t space : kind == Destination::Kind::Manual ? spaces : std::vector<std::size_t>{0}) {
+      const Enc_run expected = per_byte(kind, space, in);
+      for (std::uint32_t seed = 0; seed < seeds; ++seed) {
+        SCOPED_TRACE("destination " + std::to_string(static_cast<int>(kind)) + ", space " + std::to_string(space) +
+                     ", seed " + std::to_string(seed));
+        const Enc_run bulk = in_bulk(kind, space, in, seed);
+        ASSERT_EQ(bulk.text, expected.text);
+        for (const Enc_point& p : bulk.points)
+          ASSERT_TRUE(expected.points.count(p)) << "no such point from encode(): taken " << std::get<0>(p)
+                                                << ", text " << std::get<1>(p) << ", o_rem " << std::get<2>(p);
+      }
+    }
+  }
+}
+
+TEST(EncodeBytes, KnownTextsEveryDestinationAndSpaceSize) {
+  std::vector<std::size_t> spaces;
+  for (std::size_t size = 1; size <= 80; ++size) spaces.push_back(size);
+  spaces.push_back(4096);
+  for (const auto& c : known_texts()) {
+    SCOPED_TRACE(c.name);
+    expect_bulk_agrees(segments(c.parts), spaces, 3);
+  }
+}
+
+// Random lengths and segments (several Ends), so that runs start and stop
+// at every column and with 0 to 2 bytes carried.
+TEST(EncodeBytes, RandomInputsAgreeWithEncode) {
+  std::mt19937 rng(57);
+  const std::vector<std::size_t> spaces = {1, 2, 3, 4, 5, 6, 7, 8, 13, 76, 77, 78, 79, 80, 81, 200, 4096};
+  for (int round = 0; round < 40; ++round) {
+    std::vector<std::string> parts(1 + rng() % 3);
+    for (auto& part : parts) {
+      part.resize(rng() % (round % 4 == 0 ? 2000 : 300));
+      for (char& c : part) c = static_cast<char>(rng());
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    expect_bulk_agrees(segments(parts), spaces, 2);
+    if (testing::Test::HasFatalFailure()) return;
+  }
+}
+
+// A failed write on a Channel: `taken` counts what was taken, the unwritten
+// text is kept, and after a repair encode(Await) writes it and the caller
+// goes on from `taken`: each byte reaches the stream once.
+TEST(EncodeBytes, FailingStreamLosesAndRepeatsNothing) {
+  const std::string data = bytes_from(3, 200'000);
+  const std::string expected = encode_to_buffer(segments({data}));
+  for (const bool throws : {false, true}) {
+    SCOPED_TRACE(throws ? "stream buffer throws" : "stream buffer takes less");
+    Flaky_buf buf;
+    buf.throw_when_spent = throws;
+    std::ostream os(&buf);
+    auto e = encoder(Destination::Channel{os});
+    std::size_t off = 0;
+    int failures = 0;
+    bool waiting = false;
+    for (int rounds = 0; rounds < 1000 && (off < data.size() || waiting); ++rounds) {
+      buf.budget = 50'000;
+      os.clear();
+      try {
+        if (waiting) {
+          ASSERT_EQ(encode(e, Await{}), Encode_result::Ok);
+          waiting = false;
+        }
+        std::size_t taken = 0;
+        try {
+          ASSERT_EQ(encode_bytes(e, std::span<const char>(data).subspan(off), taken), Encode_result::Ok);
+        } catch (...) {
+          off += taken;
+          throw;
+        }
+        off += taken;
+      } catch (const std::exception&) {
+        ++failures;
+        waiting = true;
+        EXPECT_THROW(encode(e, End{}), std::invalid_argument);
+      }
+    }
+    buf.budget = 1000;
+    EXPECT_EQ(encode(e, End{}), Encode_result::Ok);
+    EXPECT_GT(failures, 0);
+    EXPECT_TRUE(buf.data == expected) << buf.data.size() << " bytes written, " << expected.size() << " expected";
   }
 }
 
