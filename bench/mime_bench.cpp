@@ -14,11 +14,19 @@
 //     channel     a Channel destination: an std::ostream over a stream buffer
 //                 whose put area is preallocated
 //     manual_4k   a Manual destination with 4 KiB spaces, taken out when full
+//   decode_bulk, encode_bulk: decode_into and encode_bytes, on a 1 MiB random
+//             payload (the encode input) and its 76-column CR LF body, with
+//             the same sources and destinations as above: decoded into one
+//             span that holds the payload, encoded from one span of it.
+//   whole     the whole-string Base64::decode and Base64::encode_string of
+//             the same payload, without line breaks: the speed the bulk
+//             calls aim at (MB/s of input: the body, or the text).
 //   peers, when found at configure time, on the same data in 4 KiB chunks:
 //     gmime, openssl (EVP_EncodeUpdate / EVP_DecodeUpdate, 64-column lines),
 //     and gmime_per_byte: GMime's encode step called once per byte.
 // and memcpy/<size> copies the same number of bytes, for scale: divide each
 // figure by the memcpy of its input size for the ratio.
+#include <base64/base64.hpp>
 #include <base64_rfc2045/base64_rfc2045.hpp>
 
 #include <benchmark/benchmark.h>
@@ -246,6 +254,144 @@ void bench_encode_manual(benchmark::State& state) {
   count_bytes(state, in.size());
 }
 
+// ---- Bulk calls and the whole-string codec ---------------------------------
+
+// The body of the 1 MiB payload, and its text without line breaks.
+const std::string& payload_body() { return encode_expected(); }
+const std::string& payload_text() {
+  static const std::string text = Base64::encode_string(encode_input());
+  return text;
+}
+
+// Decodes the whole body into `out` (room for the payload); false when a
+// result other than Await or End stopped it.
+bool drain_bulk(mime::Decoder& d, const std::string& body, std::vector<char>& out, std::size_t& n) {
+  n = 0;
+  std::size_t pos = 0;
+  for (;;) {
+    const mime::Decoded r = mime::decode_into(d, std::span<char>(out).subspan(n));
+    n += r.written;
+    if (r.stop == mime::Decode_stop::Await) {
+      const std::size_t len = std::min(chunk_size, body.size() - pos);
+      mime::src(d, body, static_cast<std::int64_t>(pos), static_cast<std::int64_t>(len));
+      pos += len;
+      continue;
+    }
+    return r.stop == mime::Decode_stop::End;
+  }
+}
+
+void bench_decode_bulk(benchmark::State& state, Source_kind kind) {
+  const std::string& body = payload_body();
+  std::vector<char> out(encode_input_size);
+  std::size_t n = 0;
+  const auto make = [&](std::istringstream& stream) {
+    switch (kind) {
+      case Source_kind::String: return mime::decoder(mime::Source::String{body});
+      case Source_kind::Manual_4k: return mime::decoder(mime::Source::Manual{});
+      case Source_kind::Channel: stream.str(body); return mime::decoder(mime::Source::Channel{stream});
+    }
+    return mime::decoder(mime::Source::Manual{});
+  };
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::istringstream stream;
+    mime::Decoder d = make(stream);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(drain_bulk(d, body, out, n));
+    benchmark::ClobberMemory();
+  }
+  if (std::string_view(out.data(), n) != encode_input()) state.SkipWithError("the body does not decode to its input");
+  count_bytes(state, body.size());
+}
+
+void bench_decode_whole(benchmark::State& state) {
+  const std::string& text = payload_text();
+  for (auto _ : state) {
+    Base64::Result<std::string> bytes = Base64::decode(text);
+    benchmark::DoNotOptimize(bytes->data());
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, text.size());
+}
+
+void bench_encode_whole(benchmark::State& state) {
+  const std::string& in = encode_input();
+  for (auto _ : state) {
+    std::string text = Base64::encode_string(in);
+    benchmark::DoNotOptimize(text.data());
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, in.size());
+}
+
+void encode_bulk_all(mime::Encoder& e, std::string_view in) {
+  std::size_t taken = 0;
+  mime::encode_bytes(e, in, taken);
+  mime::encode(e, mime::End{});
+}
+
+void bench_encode_bulk_buffer(benchmark::State& state) {
+  const std::string& in = encode_input();
+  std::string out;
+  out.reserve(encode_expected().size());
+  for (auto _ : state) {
+    out.clear();
+    mime::Encoder e = mime::encoder(mime::Destination::Buffer{out});
+    encode_bulk_all(e, in);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  if (out != encode_expected()) state.SkipWithError("wrong text");
+  count_bytes(state, in.size());
+}
+
+void bench_encode_bulk_channel(benchmark::State& state) {
+  const std::string& in = encode_input();
+  Preallocated_buf buf(encode_expected().size());
+  std::ostream stream(&buf);
+  for (auto _ : state) {
+    buf.reset();
+    mime::Encoder e = mime::encoder(mime::Destination::Channel{stream});
+    encode_bulk_all(e, in);
+    benchmark::ClobberMemory();
+  }
+  if (buf.text() != encode_expected()) state.SkipWithError("wrong text");
+  count_bytes(state, in.size());
+}
+
+// A 4 KiB space, taken out into `out` and handed in again at every Partial
+// (encode_bytes answers Partial only when the space is full).
+void bench_encode_bulk_manual(benchmark::State& state) {
+  const std::string& in = encode_input();
+  std::vector<char> space(chunk_size);
+  std::string out;
+  out.reserve(encode_expected().size());
+  for (auto _ : state) {
+    out.clear();
+    mime::Encoder e = mime::encoder(mime::Destination::Manual{});
+    const auto take = [&] {
+      out.append(space.data(), space.size() - static_cast<std::size_t>(mime::o_rem(e)));
+      mime::dst(e, space, 0, static_cast<std::int64_t>(space.size()));
+    };
+    mime::dst(e, space, 0, static_cast<std::int64_t>(space.size()));
+    for (std::size_t pos = 0;;) {
+      std::size_t taken = 0;
+      const auto r = mime::encode_bytes(e, std::string_view(in).substr(pos), taken);
+      pos += taken;
+      if (r == mime::Encode_result::Ok) break;
+      take();
+    }
+    for (auto r = mime::encode(e, mime::End{}); r == mime::Encode_result::Partial; r = mime::encode(e, mime::Await{}))
+      if (mime::o_rem(e) == 0) take();
+    take();
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  if (out != encode_expected()) state.SkipWithError("wrong text");
+  count_bytes(state, in.size());
+}
+
 // ---- Peers ------------------------------------------------------------------
 
 #if defined(BASE64_BENCH_GMIME)
@@ -355,7 +501,17 @@ void register_all() {
 #if defined(BASE64_BENCH_OPENSSL)
   add("decode/openssl/" + decode_size, openssl_decode);
 #endif
+  const std::string body_size = std::to_string(payload_body().size());
+  const std::string text_size = std::to_string(payload_text().size());
+  add("decode_bulk/string/" + body_size, bench_decode_bulk, Source_kind::String);
+  add("decode_bulk/manual_4k/" + body_size, bench_decode_bulk, Source_kind::Manual_4k);
+  add("decode_bulk/channel/" + body_size, bench_decode_bulk, Source_kind::Channel);
+  add("whole/decode/" + text_size, bench_decode_whole);
   add("memcpy/" + encode_size, bench_memcpy, encode_input_size);
+  add("encode_bulk/buffer/" + encode_size, bench_encode_bulk_buffer);
+  add("encode_bulk/manual_4k/" + encode_size, bench_encode_bulk_manual);
+  add("encode_bulk/channel/" + encode_size, bench_encode_bulk_channel);
+  add("whole/encode/" + encode_size, bench_encode_whole);
   add("encode/buffer/" + encode_size, bench_encode_buffer);
   add("encode/channel/" + encode_size, bench_encode_channel);
   add("encode/manual_4k/" + encode_size, bench_encode_manual);

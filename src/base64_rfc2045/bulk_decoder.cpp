@@ -123,7 +123,10 @@ struct detail::Decoder_bulk {
         if (n % 4 != 0) break;
       }
       if (n_chars + n > (n_chars == 0 ? fits : limit)) break;
-      std::memcpy(chars + n_chars, p, static_cast<std::size_t>(n));
+      if (n == longest_line)
+        std::memcpy(chars + n_chars, p, longest_line);  // a constant size: inline
+      else
+        std::memcpy(chars + n_chars, p, static_cast<std::size_t>(n));
       n_chars += n;
       // The state machine counts a line's groups, then its CR LF, and checks
       // the length after each: the check after the CR LF sees the most. The

@@ -30,20 +30,23 @@ struct detail::Encoder_bulk {
     Encoder::State& s = e.state_;
     const std::int64_t room = e.room();
     const std::size_t groups = n / 3;
-    std::size_t g = 0;
-    std::int64_t text = 0;
-    for (int column = s.column; g < groups;) {
-      if (column == line_length) {
-        if (room - text < 2 + 4) break;
-        text += 2;
-        column = 0;
+    constexpr std::size_t line_groups = line_length / 4;
+    // The rest of the current line, then full lines of CR LF and 19 groups,
+    // then a last line that is not full, each as far as groups and room go.
+    std::size_t g = std::min({groups, static_cast<std::size_t>(line_length - s.column) / 4,
+                              static_cast<std::size_t>(room / 4)});
+    std::int64_t text = 4 * static_cast<std::int64_t>(g);
+    if (s.column + static_cast<int>(text) == line_length) {
+      constexpr std::int64_t full_line = 2 + line_length;
+      const std::size_t lines =
+          std::min((groups - g) / line_groups, static_cast<std::size_t>((room - text) / full_line));
+      g += lines * line_groups;
+      text += static_cast<std::int64_t>(lines) * full_line;
+      if (room - text >= 2 + 4 && groups > g) {
+        const std::size_t last = std::min(groups - g, static_cast<std::size_t>((room - text - 2) / 4));
+        g += last;
+        text += 2 + 4 * static_cast<std::int64_t>(last);
       }
-      const auto on_line = static_cast<std::size_t>((line_length - column) / 4);
-      const std::size_t k = std::min({groups - g, on_line, static_cast<std::size_t>((room - text) / 4)});
-      g += k;
-      text += 4 * static_cast<std::int64_t>(k);
-      column += 4 * static_cast<int>(k);
-      if (k < on_line) break;  // out of input or of room
     }
     if (g == 0) return 0;
 
@@ -62,7 +65,10 @@ struct detail::Encoder_bulk {
         s.column = 0;
       }
       const std::size_t k = std::min(left, static_cast<std::size_t>((line_length - s.column) / 4));
-      std::memmove(to, from, 4 * k);
+      if (k == line_groups)
+        std::memmove(to, from, line_length);  // a constant size: inline
+      else
+        std::memmove(to, from, 4 * k);
       to += 4 * k;
       from += 4 * k;
       s.column += 4 * static_cast<int>(k);
