@@ -1,6 +1,6 @@
 // Decodes a MIME base64 body (RFC 2045) from standard input, chunk by chunk,
-// with a Manual decoder: the program reads, the decoder asks for more with
-// Await. Decoded bytes go to standard output; stray bytes, the end status and
+// with a Manual decoder in bulk (decode_into): the program reads, the decoder
+// asks for more with Await. Decoded bytes go to standard output; stray bytes, the end status and
 // whether some line was too long go to standard error. When standard input is
 // a terminal or empty, a built-in sample is decoded in 7-byte pieces instead.
 //
@@ -8,6 +8,7 @@
 //   prints "fooba" and reports the stray '*' and the missing '=' (exit status 1)
 #include <base64_rfc2045/base64_rfc2045.hpp>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -64,26 +65,32 @@ class Chunks {
 int main() {
   using namespace Base64_rfc2045;
   Chunks chunks;
-  // The chunk handed to the decoder must stay unchanged until the next Await,
-  // and it does: Chunks reads again only when asked.
+  // decode_into writes the decoded bytes into `out` and stops at whatever
+  // needs the caller: a full span, the end of the chunk (Await), a stray
+  // byte, the padding check, the end. The chunk handed to the decoder must
+  // stay unchanged until the next Await, and it does: Chunks reads again
+  // only when asked.
   Decoder d = decoder(Source::Manual{});
+  std::array<char, 4096> out;
   std::int64_t decoded = 0;
   bool padding_ok = true;
   for (bool end = false; !end;) {
-    const Decode_result result = decode(d);
-    if (std::holds_alternative<Await>(result)) {
-      const std::string_view chunk = chunks.next();
-      src(d, chunk, 0, static_cast<std::int64_t>(chunk.size()));
-    } else if (const auto* flush = std::get_if<Flush>(&result)) {
-      std::fwrite(flush->bytes.data(), 1, flush->bytes.size(), stdout);
-      decoded += static_cast<std::int64_t>(flush->bytes.size());
-    } else if (const auto* stray = std::get_if<Malformed>(&result)) {
-      std::fprintf(stderr, "stray byte 0x%02x at input offset %lld\n", static_cast<unsigned char>(stray->bytes[0]),
-                   static_cast<long long>(decoder_byte_count(d) - 1));
-    } else if (std::holds_alternative<Wrong_padding>(result)) {
-      padding_ok = false;
-    } else {
-      end = true;
+    const Decoded result = decode_into(d, out);
+    std::fwrite(out.data(), 1, result.written, stdout);
+    decoded += static_cast<std::int64_t>(result.written);
+    switch (result.stop) {
+      case Decode_stop::Output_full: break;
+      case Decode_stop::Await: {
+        const std::string_view chunk = chunks.next();
+        src(d, chunk, 0, static_cast<std::int64_t>(chunk.size()));
+        break;
+      }
+      case Decode_stop::Malformed:
+        std::fprintf(stderr, "stray byte 0x%02x at input offset %lld\n", static_cast<unsigned char>(result.byte),
+                     static_cast<long long>(decoder_byte_count(d) - 1));
+        break;
+      case Decode_stop::Wrong_padding: padding_ok = false; break;
+      case Decode_stop::End: end = true; break;
     }
   }
   std::fflush(stdout);

@@ -3,9 +3,10 @@
 // standard input is a terminal or empty, a built-in sample is encoded instead.
 //
 // The encoder is a Manual one with a deliberately small 10-byte output space,
-// so the whole protocol shows: encode() answers Partial when output waits in
-// the space; the program writes it out, hands the space in again with dst()
-// and resumes with Await.
+// so the whole protocol shows: encode_bytes() takes each chunk read as far as
+// the space allows and answers Partial when the space is full; the program
+// writes it out, hands the space in again with dst() and goes on with the
+// bytes not taken yet. End finishes, answered the same way.
 //
 //   printf 'Man' | mime_encode      prints "TWFu" and CR LF
 #include <base64_rfc2045/base64_rfc2045.hpp>
@@ -29,8 +30,18 @@ class Mime_writer {
   Mime_writer(const Mime_writer&) = delete;  // the encoder refers to space_
   Mime_writer& operator=(const Mime_writer&) = delete;
 
-  void put(Base64_rfc2045::Encode_input input) {
-    auto result = Base64_rfc2045::encode(encoder_, input);
+  void put(std::string_view bytes) {
+    for (;;) {
+      std::size_t taken = 0;
+      const auto result = Base64_rfc2045::encode_bytes(encoder_, bytes, taken);
+      bytes.remove_prefix(taken);
+      if (result == Base64_rfc2045::Encode_result::Ok) return;
+      drain();  // Partial: the space is full
+    }
+  }
+
+  void end() {
+    auto result = Base64_rfc2045::encode(encoder_, Base64_rfc2045::End{});
     while (result == Base64_rfc2045::Encode_result::Partial) {
       drain();
       result = Base64_rfc2045::encode(encoder_, Base64_rfc2045::Await{});
@@ -56,10 +67,6 @@ class Mime_writer {
   std::int64_t written_ = 0;
 };
 
-void put_bytes(Mime_writer& out, std::string_view bytes) {
-  for (const char ch : bytes) out.put(Base64_rfc2045::Byte{static_cast<std::uint8_t>(ch)});
-}
-
 }  // namespace
 
 int main() {
@@ -69,16 +76,16 @@ int main() {
     std::array<char, 4096> chunk;
     for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), stdin)) > 0;) {
       any_input = true;
-      put_bytes(out, std::string_view(chunk.data(), n));
+      out.put(std::string_view(chunk.data(), n));
     }
     if (std::ferror(stdin)) {
       std::perror("mime_encode: read");
       return EXIT_FAILURE;
     }
   }
-  if (!any_input) put_bytes(out, sample);
+  if (!any_input) out.put(sample);
 
-  out.put(Base64_rfc2045::End{});
+  out.end();
   out.drain();  // the last bytes: after the Ok that answers End
   if (out.written() > 0) std::fputs("\r\n", stdout);
   return std::fflush(stdout) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
