@@ -84,7 +84,8 @@ struct detail::Decoder_bulk {
   enum class Batch { taken, none, refused_line };
 
   // A batch: the lines ahead in the chunk, each a run of whole groups (up to
-  // 76 characters) followed by CR LF, as many as the span, the scratch and
+  // 76 characters) followed by CR LF, and the whole groups of a line that
+  // the end of the chunk cuts, as many as the span, the scratch and
   // batch_limit_ allow, but at least one. The batch ends right after its
   // last group, where `decode` returns its last Flush: the CR LF and empty
   // lines after it are left for the next call. Gives none when no line lies
@@ -113,14 +114,24 @@ struct detail::Decoder_bulk {
     std::int64_t chars_line = 0;
     bool chars_dangerous = false;
     std::int64_t guess = longest_line;  // most lines are as long as the last whole one
-    for (;;) {
+    for (bool tail = false; !tail;) {
       std::int64_t n = guess;
       if (end - p < n + 2 || p[n] != '\r' || p[n + 1] != '\n') {
         const auto* cr = static_cast<const unsigned char*>(
             std::memchr(p, '\r', static_cast<std::size_t>(std::min<std::int64_t>(end - p, longest_line + 1))));
-        if (cr == nullptr || end - cr < 2 || cr[1] != '\n') break;
-        n = cr - p;
-        if (n % 4 != 0) break;
+        if (cr == nullptr && end - p <= longest_line) {
+          // The chunk ends inside the line: its whole groups, the line going
+          // on in the next chunk. Not a last group with '=' in it, which
+          // the kernel would refuse.
+          n = (end - p) / 4 * 4;
+          if (n >= 4 && p[n - 1] == '=') n -= 4;
+          if (n == 0) break;
+          tail = true;
+        } else {
+          if (cr == nullptr || end - cr < 2 || cr[1] != '\n') break;
+          n = cr - p;
+          if (n % 4 != 0) break;
+        }
       }
       if (n_chars + n > (n_chars == 0 ? fits : limit)) break;
       if (n == longest_line)
@@ -140,7 +151,7 @@ struct detail::Decoder_bulk {
         chars_line = last_line;
         chars_dangerous = dangerous || last_line > max_line_bytes;
       }
-      p += n + 2;
+      p += tail ? n : n + 2;
       ++lines;
     }
     if (lines == 0) return Batch::none;
