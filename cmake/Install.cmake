@@ -26,9 +26,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOT
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/base64-config.cmake.in
   ${PROJECT_BINARY_DIR}/base64-config.cmake
   INSTALL_DESTINATION ${base64_cmake_dir})
-# 0.x releases promise nothing across minor versions.
+# 0.x releases promise nothing across minor versions; from 1.0 on, a major
+# version keeps its ABI (as the SONAME says: cmake/Library.cmake).
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(base64_compatibility SameMinorVersion)
+else()
+  set(base64_compatibility SameMajorVersion)
+endif()
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/base64-config-version.cmake
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY ${base64_compatibility})
 install(FILES
   ${PROJECT_BINARY_DIR}/base64-config.cmake
   ${PROJECT_BINARY_DIR}/base64-config-version.cmake
