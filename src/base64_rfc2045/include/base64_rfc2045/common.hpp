@@ -6,10 +6,10 @@
 #include <string_view>
 
 // What the library exports. On Windows a DLL exports it while being built
-// (base64_rfc2045_EXPORTS, set by CMake) and its users import it; a static library
-// (BASE64_RFC2045_STATIC, set for its users by CMake and pkg-config) does neither.
-// Elsewhere the library is built with hidden visibility and this is the
-// one way out.
+// (base64_rfc2045_EXPORTS, set by CMake) and its users import it; a static
+// library (BASE64_RFC2045_STATIC, set for its users by CMake and pkg-config)
+// does neither. Elsewhere the library is built with hidden visibility and
+// this is the one way out.
 #if defined(_WIN32)
 #if defined(BASE64_RFC2045_STATIC)
 #define BASE64_RFC2045_API
