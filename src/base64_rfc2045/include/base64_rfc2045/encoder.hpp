@@ -74,7 +74,6 @@ namespace detail {
 // The encoder's state machine, for every case that the inline `encode` does
 // not take itself.
 BASE64_RFC2045_API Encode_result run_encoder(Encoder& e, Encode_input input);
-struct Encoder_bulk;
 }  // namespace detail
 
 // A new encoder writing to `destination`; it writes nothing yet. Channel and
@@ -91,19 +90,6 @@ BASE64_RFC2045_API Encoder encoder(Destination destination);
 // right here, inline (forced, so that the caller's size cannot keep them out);
 // everything else is left to the library's state machine.
 inline Encode_result encode(Encoder& e, Encode_input input);
-
-// Encodes the bytes in order, exactly as encode(e, Byte{b}) for each of them
-// would, answering each Partial with Await while the space has room: the same
-// text at the same places, the same o_rem. Sets `taken` to the number of
-// bytes taken (updated before every write, so that it is right also when a
-// write throws). Channel and Buffer take every byte and answer Ok. Manual
-// answers Ok once every byte is taken, or Partial when the space is full: take
-// the text out, hand in space with dst(), and call again with the bytes not
-// taken (or encode(e, Await{})); a waiting encoder is first resumed as
-// encode(e, Await{}) would. Runs of whole groups are encoded by the kernels of
-// `base64`, many lines per call. Allocates nothing. End stays the way to
-// finish; bulk and per-byte calls may be mixed freely.
-BASE64_RFC2045_API Encode_result encode_bytes(Encoder& e, std::span<const char> bytes, std::size_t& taken);
 
 // The destination given to encoder().
 BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
@@ -286,13 +272,24 @@ class Encoder {
   bool deliver(Cont c);
   void write_to_stream();
 
+  // Exported functions are befriended with their export attribute, which a
+  // Windows compiler wants on every declaration. GCC ignores attributes on
+  // friends and warns that the dllimport is dropped; a call then goes through
+  // the import library's stub to the same function in the DLL.
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+#endif
   friend struct detail::Encoder_bulk;
-  friend Encoder encoder(Destination destination);
+  friend BASE64_RFC2045_API Encoder encoder(Destination destination);
   friend Encode_result encode(Encoder& e, Encode_input input);
-  friend Encode_result detail::run_encoder(Encoder& e, Encode_input input);
-  friend const Destination& encoder_dst(const Encoder& e);
-  friend void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
+  friend BASE64_RFC2045_API Encode_result detail::run_encoder(Encoder& e, Encode_input input);
+  friend BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
+  friend BASE64_RFC2045_API void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
   friend std::int64_t o_rem(const Encoder& e) noexcept;
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
   Destination destination_;
   std::unique_ptr<char[]> own_;  // 65536 bytes for Channel and Buffer; moves with the encoder
