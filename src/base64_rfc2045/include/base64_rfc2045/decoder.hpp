@@ -304,9 +304,9 @@ BASE64_RFC2045_API void src(Decoder& d, std::string_view chunk, std::int64_t off
 // `decoder_dangerous` then read as after the same results from `decode`, and
 // the two calls may be mixed freely on one decoder. Whole lines are decoded
 // in batches by the kernels of `base64`; everything else goes through the
-// state machine. Allocates nothing but, on the first call on a String or
-// Manual decoder, a scratch buffer that the decoder keeps. Throws what
-// `decode` throws.
+// state machine. The first call on a String or Manual decoder makes a
+// scratch buffer of 16 KiB that the decoder keeps; a Channel decoder uses
+// the end of its read buffer. Throws what `decode` throws.
 BASE64_RFC2045_API Decoded decode_into(Decoder& d, std::span<char> out);
 
 // Number of input bytes consumed so far, of every kind (not decoded bytes).

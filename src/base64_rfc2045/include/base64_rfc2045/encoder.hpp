@@ -74,6 +74,7 @@ namespace detail {
 // The encoder's state machine, for every case that the inline `encode` does
 // not take itself.
 BASE64_RFC2045_API Encode_result run_encoder(Encoder& e, Encode_input input);
+struct Encoder_bulk;
 }  // namespace detail
 
 // A new encoder writing to `destination`; it writes nothing yet. Channel and
@@ -90,6 +91,20 @@ BASE64_RFC2045_API Encoder encoder(Destination destination);
 // right here, inline (forced, so that the caller's size cannot keep them out);
 // everything else is left to the library's state machine.
 inline Encode_result encode(Encoder& e, Encode_input input);
+
+// Encodes the bytes in order, exactly as encode(e, Byte{b}) for each of them
+// would, answering each Partial with Await while the space has room: the same
+// text at the same places, the same o_rem. Sets `taken` to the number of
+// bytes taken (updated before every write, so that it is right also when a
+// write throws). Channel and Buffer take every byte and answer Ok. Manual
+// answers Ok once every byte is taken, or Partial when the space is full: take
+// the text out, hand in space with dst(), and call again with the bytes not
+// taken (or encode(e, Await{})); a waiting encoder is first resumed as
+// encode(e, Await{}) would. Runs of whole groups are encoded by the kernels of
+// `base64`, many lines per call, straight into the space (Manual) or the own
+// buffer. End stays the way to finish; bulk and per-byte calls may be mixed
+// freely.
+BASE64_RFC2045_API Encode_result encode_bytes(Encoder& e, std::span<const char> bytes, std::size_t& taken);
 
 // The destination given to encoder().
 BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
