@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -243,6 +244,21 @@ class Decoder {
 // %d, len: %d)" unless 0 <= off, 0 <= len, off+len <= chunk.size(); the
 // decoder is then unchanged.
 BASE64_RFC2045_API void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len);
+
+namespace detail {
+template <class T>
+inline constexpr bool is_std_string = false;
+template <class Allocator>
+inline constexpr bool is_std_string<std::basic_string<char, std::char_traits<char>, Allocator>> = true;
+}  // namespace detail
+
+// A temporary string as the chunk does not compile: it would be destroyed at
+// the end of the call, before `decode` reads it. Keep the string in a
+// variable that outlives the decoding of the chunk, or move it into a
+// Source::String.
+template <class Chunk>
+  requires(!std::is_lvalue_reference_v<Chunk> && detail::is_std_string<std::remove_cv_t<Chunk>>)
+void src(Decoder& d, Chunk&& chunk, std::int64_t off, std::int64_t len) = delete;
 
 // Runs the decoder until it has a result for the caller. No byte of input
 // makes it throw; a Channel decoder lets the stream's exceptions through and
