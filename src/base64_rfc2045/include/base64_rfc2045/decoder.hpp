@@ -37,6 +37,12 @@ class Source {
   };
   // Bytes are read from the stream, up to stream_buffer_size at a time, until
   // a clean end of file. The caller keeps the stream alive while decoding.
+  // Each read takes what the stream has buffered, or waits for one byte and
+  // takes what came with it; it never waits for more. For std::cin, call
+  // std::ios::sync_with_stdio(false) before any input: while synchronised
+  // with C stdio (the default) its stream buffer hands out what the C FILE
+  // holds, a few KiB per read with libstdc++ and glibc and one byte per read
+  // elsewhere, at half the speed or far less.
   struct Channel {
     std::reference_wrapper<std::istream> stream;
   };
