@@ -26,6 +26,10 @@ constexpr std::array all{
 #if defined(BASE64_KERNEL_AVX2)
     Kernel{"avx2", cpu_has_avx2, avx2_encode, avx2_decode},
 #endif
+#if defined(BASE64_KERNEL_NEON)
+    // Advanced SIMD is part of every AArch64 CPU.
+    Kernel{"neon", always, neon::encode, neon::decode},
+#endif
 };
 
 const Kernel& choose() noexcept {
