@@ -38,7 +38,7 @@ using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t
                                     std::uint8_t* out, std::size_t out_capacity) noexcept;
 
 struct Kernel {
-  const char* name;         // the instruction set: "scalar", "avx2", "neon"
+  const char* name;         // the instruction set: "scalar", "avx2", "neon", ...
   bool (*supported)() noexcept;  // whether this CPU and OS can run it
   Encode_bulk encode;
   Decode_bulk decode;

@@ -23,7 +23,16 @@
 // before it is made, and a decoding block is stored only once all its
 // characters are known to be in the alphabet. The speed of this file has
 // not been measured on hardware (see bench/README.md).
+//
+// On other machines the internal build for the tests and the fuzzers
+// compiles this same code against SIMDe's portable NEON (see
+// CMakeLists.txt), so that it runs under the sanitizers and valgrind too.
+#if defined(__aarch64__)
 #include <arm_neon.h>
+#else
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/arm/neon.h>
+#endif
 
 #include <cstdint>
 
