@@ -18,7 +18,8 @@
 //   whole block with one test of the OR of its looked-up values.
 //
 // Advanced SIMD is part of every AArch64 CPU, so this kernel needs no
-// run-time check and no flags of its own. The kernels obey the contract in
+// run-time check, no flags of its own and no target region
+// (simd/target_region.hpp): the baseline already has it. The kernels obey the contract in
 // kernels.hpp: every load and store is checked against the given bounds
 // before it is made, and a decoding block is stored only once all its
 // characters are known to be in the alphabet. The speed of this file has
