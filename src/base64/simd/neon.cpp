@@ -48,8 +48,8 @@ namespace {
 // val[2] every c. Reads in[0, 48).
 inline uint8x16x3_t load_groups(const std::uint8_t* in) noexcept { return vld3q_u8(in); }
 
-// Per group, aaaaaaaa bbbbbbbb cccccccc -> 00aaaaaa 00aabbbb 00bbbbcc
-// 00cccccc, the four six-bit values in text order, one register each.
+// Per group, aaaaaabb bbbbcccc ccdddddd -> 00aaaaaa 00bbbbbb 00cccccc
+// 00dddddd, the four six-bit values in text order, one register each.
 inline uint8x16x4_t split_sextets(uint8x16x3_t g) noexcept {
   const uint8x16_t low6 = vdupq_n_u8(63);
   uint8x16x4_t s;
@@ -64,16 +64,16 @@ inline uint8x16x4_t split_sextets(uint8x16x3_t g) noexcept {
 struct Any_encoder {
   uint8x16x4_t table;
 
-  explicit Any_encoder(const Alphabet& alphabet) noexcept {
-    const std::uint8_t* emap = alphabet.emap().data();
-    table = {{vld1q_u8(emap), vld1q_u8(emap + 16), vld1q_u8(emap + 32), vld1q_u8(emap + 48)}};
-  }
-
   uint8x16x4_t operator()(uint8x16x4_t s) const noexcept {
     for (auto& v : s.val) v = vqtbl4q_u8(table, v);
     return s;
   }
 };
+
+Any_encoder any_encoder(const Alphabet& alphabet) noexcept {
+  const std::uint8_t* emap = alphabet.emap().data();
+  return {{{vld1q_u8(emap), vld1q_u8(emap + 16), vld1q_u8(emap + 32), vld1q_u8(emap + 48)}}};
+}
 
 // 48 bytes to 64 characters per block. A block at i reads in[i, i + 48) and
 // stores out[4i/3, 4i/3 + 64).
@@ -109,10 +109,10 @@ inline uint8x16x3_t pack_groups(uint8x16x4_t v) noexcept {
 // So the top bit of `outside` is set, in some byte, exactly when some
 // character is not in the alphabet.
 template <bool high_half>
-struct Table_decoder {
+struct Any_decoder {
   uint8x16x4_t table[high_half ? 4 : 2];
 
-  explicit Table_decoder(const Alphabet& alphabet) noexcept {
+  explicit Any_decoder(const Alphabet& alphabet) noexcept {
     const auto* dmap = reinterpret_cast<const std::uint8_t*>(alphabet.dmap().data());
     for (auto& t : table) {
       t = {{vld1q_u8(dmap), vld1q_u8(dmap + 16), vld1q_u8(dmap + 32), vld1q_u8(dmap + 48)}};
@@ -169,15 +169,15 @@ bool has_high_characters(const Alphabet& alphabet) noexcept {
 
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
   if (len < 48) return 0;
-  return encode_blocks(Any_encoder(alphabet), in, len, out);
+  return encode_blocks(any_encoder(alphabet), in, len, out);
 }
 
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept {
   if (len < 64 || out_capacity < 48) return 0;
   if (has_high_characters(alphabet))
-    return decode_blocks(Table_decoder<true>(alphabet), in, len, out, out_capacity);
-  return decode_blocks(Table_decoder<false>(alphabet), in, len, out, out_capacity);
+    return decode_blocks(Any_decoder<true>(alphabet), in, len, out, out_capacity);
+  return decode_blocks(Any_decoder<false>(alphabet), in, len, out, out_capacity);
 }
 
 }  // namespace Base64::detail::neon
