@@ -38,7 +38,7 @@ using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t
                                     std::uint8_t* out, std::size_t out_capacity) noexcept;
 
 struct Kernel {
-  const char* name;         // the instruction set: "scalar", "avx2"
+  const char* name;         // the instruction set: "scalar", "avx2", "neon", ...
   bool (*supported)() noexcept;  // whether this CPU and OS can run it
   Encode_bulk encode;
   Decode_bulk decode;
@@ -64,6 +64,12 @@ std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept;
 }  // namespace avx2
+
+namespace neon {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept;
+}  // namespace neon
 
 // The whole cores with a chosen kernel, for the tests and the benchmarks.
 // The public operations are these with dispatched_kernel().

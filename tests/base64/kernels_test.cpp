@@ -15,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kernels.hpp"
@@ -187,6 +188,18 @@ TEST(Kernels, ScalarIsAlwaysThereAndFirst) {
   EXPECT_STREQ(scalar().name, "scalar");
   EXPECT_TRUE(scalar().supported());
   EXPECT_TRUE(detail::dispatched_kernel().supported());
+}
+
+// An AArch64 build has the NEON kernel, and uses it: without it, every
+// comparison below would pass with the scalar core alone.
+TEST(Kernels, NeonOnAarch64) {
+#if defined(__aarch64__)
+  const auto ks = detail::kernels();
+  EXPECT_TRUE(std::any_of(ks.begin(), ks.end(), [](const auto& k) { return std::string_view(k.name) == "neon"; }));
+  EXPECT_STREQ(detail::dispatched_kernel().name, "neon");
+#else
+  GTEST_SKIP() << "not an AArch64 build";
+#endif
 }
 
 TEST(Kernels, EncodeMatchesScalar) {
