@@ -1,6 +1,7 @@
-// Every kernel this machine can run agrees with the scalar core: the same
-// _sub buffer, offset and length, or the same message, for encoding and
-// decoding, with any alphabet kind, padding mode and sub-range. The text to
+// Every kernel this machine can run, and those emulated by SIMDe, agree with
+// the scalar core: the same _sub buffer, offset and length, or the same
+// message, for encoding and decoding, with any alphabet kind, padding mode
+// and sub-range. The text to
 // decode is either the fuzzer's bytes or a valid encoding of them with a few
 // bytes overwritten, so that the kernels see long runs they can convert and
 // then a spot they must stop at.
@@ -50,10 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const detail::Kernel& scalar = detail::kernels().front();
   const auto encoded = detail::encode_sub_with(scalar, input, options);
   const auto decoded = detail::decode_sub_with(scalar, text, options);
-  for (const auto& kernel : detail::kernels()) {
-    if (!kernel.supported()) continue;
+  const auto check = [&](const detail::Kernel& kernel) {
     check_same(detail::encode_sub_with(kernel, input, options), encoded);
     check_same(detail::decode_sub_with(kernel, text, options), decoded);
-  }
+  };
+  for (const auto& kernel : detail::kernels())
+    if (kernel.supported()) check(kernel);
+  for (const auto& kernel : detail::emulated_kernels()) check(kernel);
   return 0;
 }

@@ -38,7 +38,7 @@ using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t
                                     std::uint8_t* out, std::size_t out_capacity) noexcept;
 
 struct Kernel {
-  const char* name;         // the instruction set: "scalar", "avx2"
+  const char* name;         // the instruction set: "scalar", "avx2", "avx512_vbmi"
   bool (*supported)() noexcept;  // whether this CPU and OS can run it
   Encode_bulk encode;
   Decode_bulk decode;
@@ -54,10 +54,33 @@ const Kernel& dispatched_kernel() noexcept;
 // Whether CPUID and XGETBV say the CPU has AVX2 and the OS saves YMM state.
 bool cpu_has_avx2() noexcept;
 
+// Whether CPUID says the CPU has AVX512F, AVX512BW and AVX512VBMI and XGETBV
+// that the OS saves the opmask and ZMM state as well as XMM and YMM.
+bool cpu_has_avx512_vbmi() noexcept;
+
 // The kernels of each instruction set (simd/<isa>.cpp).
 std::size_t avx2_encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
 std::size_t avx2_decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                         std::size_t out_capacity) noexcept;
+
+namespace avx512_vbmi {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept;
+}  // namespace avx512_vbmi
+
+// The same kernels built with SIMDe's portable intrinsics
+// (simd/avx512_vbmi_simde.cpp), which run on any CPU: linked into the kernel
+// tests and the kernels fuzzer only, never into the libraries.
+namespace avx512_vbmi_simde {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept;
+}  // namespace avx512_vbmi_simde
+
+// Those emulated kernels, each always supported; not among kernels(), so
+// that nothing dispatches to them.
+std::span<const Kernel> emulated_kernels() noexcept;
 
 // The whole cores with a chosen kernel, for the tests and the benchmarks.
 // The public operations are these with dispatched_kernel().

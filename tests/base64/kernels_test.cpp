@@ -124,10 +124,13 @@ Decoded run_decode(const detail::Kernel& k, const Base64::Alphabet& a, bool pad,
 
 // ------------------------------------------------------------- fixtures
 
+// The library's kernels that this machine runs, and the emulated ones,
+// which run everywhere.
 std::vector<const detail::Kernel*> supported_kernels() {
   std::vector<const detail::Kernel*> ks;
   for (const auto& k : detail::kernels())
     if (k.supported()) ks.push_back(&k);
+  for (const auto& k : detail::emulated_kernels()) ks.push_back(&k);
   return ks;
 }
 
@@ -188,6 +191,27 @@ TEST(Kernels, ScalarIsAlwaysThereAndFirst) {
   EXPECT_TRUE(scalar().supported());
   EXPECT_TRUE(detail::dispatched_kernel().supported());
 }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The compiler's own CPU check (CPUID, and XGETBV for the register state)
+// against the library's: the best kernel the CPU can run is the one chosen.
+TEST(Kernels, DispatchPicksTheBestTheCpuRuns) {
+  __builtin_cpu_init();
+  const bool avx2 = __builtin_cpu_supports("avx2");
+  const bool vbmi = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                    __builtin_cpu_supports("avx512vbmi");
+  const char* best = vbmi ? "avx512_vbmi" : avx2 ? "avx2" : "scalar";
+  EXPECT_STREQ(detail::dispatched_kernel().name, best);
+  for (const auto& k : detail::kernels()) {
+    const std::string name = k.name;
+    if (name == "avx2") {
+      EXPECT_EQ(k.supported(), avx2);
+    } else if (name == "avx512_vbmi") {
+      EXPECT_EQ(k.supported(), vbmi);
+    }
+  }
+}
+#endif
 
 TEST(Kernels, EncodeMatchesScalar) {
   std::mt19937_64 rng(1);
