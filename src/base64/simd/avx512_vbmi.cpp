@@ -78,8 +78,8 @@ inline __m512i split_sextets(__m512i x) noexcept {
 // index, so the 64 characters of any alphabet are one table.
 inline __m512i translate(__m512i table, __m512i sextets) noexcept { return _mm512_permutexvar_epi8(sextets, table); }
 
-// 48 bytes to 64 characters per block: two blocks per step while there is
-// room for both, one while 64 bytes can be loaded, then the last groups
+// 48 bytes to 64 characters per block: four blocks per step while there is
+// room for them, one while 64 bytes can be loaded, then the last groups
 // through masks, at most 16 at a time. A full block at i reads in[i, i + 64)
 // and stores out[4i/3, 4i/3 + 64).
 std::size_t encode_blocks(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
@@ -87,16 +87,21 @@ std::size_t encode_blocks(const Alphabet& alphabet, const std::uint8_t* in, std:
   const __m512i order = load(group_order);
   const auto block = [&](__m512i bytes) { return translate(table, split_sextets(load_groups(order, bytes))); };
   std::size_t i = 0;
-  for (; len - i >= 48 + 64; i += 96) {
+  for (; len - i >= 3 * 48 + 64; i += 4 * 48, out += 4 * 64) {
     const __m512i t0 = block(_mm512_loadu_si512(in + i));
     const __m512i t1 = block(_mm512_loadu_si512(in + i + 48));
-    _mm512_storeu_si512(out + i / 3 * 4, t0);
-    _mm512_storeu_si512(out + i / 3 * 4 + 64, t1);
+    const __m512i t2 = block(_mm512_loadu_si512(in + i + 2 * 48));
+    const __m512i t3 = block(_mm512_loadu_si512(in + i + 3 * 48));
+    _mm512_storeu_si512(out, t0);
+    _mm512_storeu_si512(out + 64, t1);
+    _mm512_storeu_si512(out + 2 * 64, t2);
+    _mm512_storeu_si512(out + 3 * 64, t3);
   }
-  for (; len - i >= 64; i += 48) _mm512_storeu_si512(out + i / 3 * 4, block(_mm512_loadu_si512(in + i)));
+  for (; len - i >= 64; i += 48, out += 64) _mm512_storeu_si512(out, block(_mm512_loadu_si512(in + i)));
   for (std::size_t groups; (groups = std::min<std::size_t>((len - i) / 3, 16)) != 0; i += 3 * groups) {
     const __m512i text = block(_mm512_maskz_loadu_epi8(first_bytes(3 * groups), in + i));
-    _mm512_mask_storeu_epi8(out + i / 3 * 4, first_bytes(4 * groups), text);
+    _mm512_mask_storeu_epi8(out, first_bytes(4 * groups), text);
+    out += 4 * groups;
   }
   return i;
 }
