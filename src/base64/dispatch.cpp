@@ -1,8 +1,9 @@
 // The kernel table and the run-time choice among its entries.
 //
 // A kernel for another instruction set is one more source file under simd/
-// (compiled with its own flags, see CMakeLists.txt) and one more line in
-// `all` below, after the kernels it should win over.
+// (its code in a namespace of its own, inside the target region of
+// simd/target_region.hpp) and one more line in `all` below, after the kernels
+// it should win over.
 #include <array>
 
 #include "kernels.hpp"
@@ -24,7 +25,7 @@ bool always() noexcept { return true; }
 constexpr std::array all{
     Kernel{"scalar", always, no_encode, no_decode},
 #if defined(BASE64_KERNEL_AVX2)
-    Kernel{"avx2", cpu_has_avx2, avx2_encode, avx2_decode},
+    Kernel{"avx2", cpu_has_avx2, avx2::encode, avx2::decode},
 #endif
 #if defined(BASE64_KERNEL_AVX512_VBMI)
     Kernel{"avx512_vbmi", cpu_has_avx512_vbmi, avx512_vbmi::encode, avx512_vbmi::decode},

@@ -58,10 +58,16 @@ bool cpu_has_avx2() noexcept;
 // that the OS saves the opmask and ZMM state as well as XMM and YMM.
 bool cpu_has_avx512_vbmi() noexcept;
 
-// The kernels of each instruction set (simd/<isa>.cpp).
-std::size_t avx2_encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
-std::size_t avx2_decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
-                        std::size_t out_capacity) noexcept;
+// The kernels of each instruction set: simd/<isa>.cpp defines them in the
+// namespace of its instruction set, and all of its own code with them, inside
+// the target region of simd/target_region.hpp. Code of a kernel namespace runs
+// only after the kernel's `supported` said yes; nothing outside one may be
+// compiled for more than the baseline (tests/isa checks the built library).
+namespace avx2 {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept;
+}  // namespace avx2
 
 namespace avx512_vbmi {
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;

@@ -12,8 +12,10 @@
 //   encoding; one per row of 16 codes makes the 256-entry one when decoding
 //   an alphabet that is not made of runs of consecutive codes.
 //
-// This file alone is compiled with -mavx2; nothing here runs unless
-// cpu_has_avx2() said yes. The kernels obey the contract in kernels.hpp:
+// Everything after the #includes is compiled for AVX2 through the target
+// region of target_region.hpp, and lives in Base64::detail::avx2; nothing here
+// runs unless cpu_has_avx2() said yes. The kernels obey the contract in
+// kernels.hpp:
 // every load and store is checked against the given bounds before it is
 // made, and a decoding block is stored only once all its characters are
 // known to be in the alphabet.
@@ -25,8 +27,11 @@
 
 #include "../kernels.hpp"
 #include "../tables.hpp"
+#include "target_region.hpp"
 
-namespace Base64::detail {
+BASE64_TARGET_REGION_BEGIN("avx2")
+
+namespace Base64::detail::avx2 {
 namespace {
 
 // ---------------------------------------------------------------- encoding
@@ -324,7 +329,7 @@ std::size_t decode_blocks(const Decoder& decoder, const std::uint8_t* in, std::s
 
 }  // namespace
 
-std::size_t avx2_encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
   if (len < 28) return 0;
   if (same_alphabet(alphabet, standard_alphabet))
     return encode_blocks(builtin_encoder('+', '/'), in, len, out);
@@ -333,7 +338,7 @@ std::size_t avx2_encode(const Alphabet& alphabet, const std::uint8_t* in, std::s
   return encode_blocks(any_encoder(alphabet), in, len, out);
 }
 
-std::size_t avx2_decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                         std::size_t out_capacity) noexcept {
   // A single block does not pay for setting up the decoder (measured).
   if (len < 64 || out_capacity < 32) return 0;
@@ -350,4 +355,6 @@ std::size_t avx2_decode(const Alphabet& alphabet, const std::uint8_t* in, std::s
   return decode_blocks(Any_decoder(alphabet), in, len, out, out_capacity);
 }
 
-}  // namespace Base64::detail
+}  // namespace Base64::detail::avx2
+
+BASE64_TARGET_REGION_END

@@ -5,8 +5,12 @@
 // the kernels fuzzer only, and is never part of the installed libraries.
 //
 // BASE64_AVX512_VBMI names the namespace of the kernels, so that both builds
-// can be linked into one test program.
+// can be linked into one test program, and BASE64_AVX512_VBMI_REGION_BEGIN
+// and _END enclose them: the target region of target_region.hpp natively,
+// nothing in the emulated build.
 #pragma once
+
+#include "target_region.hpp"
 
 #if defined(BASE64_SIMDE)
 
@@ -45,6 +49,8 @@ inline void base64_simde_mask_storeu_epi8(void* p, simde__mmask64 k, __m512i v) 
 #define _mm512_mask_storeu_epi8 base64_simde_mask_storeu_epi8
 
 #define BASE64_AVX512_VBMI avx512_vbmi_simde
+#define BASE64_AVX512_VBMI_REGION_BEGIN
+#define BASE64_AVX512_VBMI_REGION_END
 
 #else
 
@@ -57,5 +63,7 @@ inline void base64_simde_mask_storeu_epi8(void* p, simde__mmask64 k, __m512i v) 
 #include <immintrin.h>
 
 #define BASE64_AVX512_VBMI avx512_vbmi
+#define BASE64_AVX512_VBMI_REGION_BEGIN BASE64_TARGET_REGION_BEGIN("avx512f,avx512bw,avx512vbmi")
+#define BASE64_AVX512_VBMI_REGION_END BASE64_TARGET_REGION_END
 
 #endif

@@ -12,20 +12,25 @@
 //   byte: two of them and a blend on the top bit give the 256-entry reverse
 //   table of any alphabet.
 //
-// This file is built twice (avx512_intrinsics.hpp): for the library, with
-// -mavx512f -mavx512bw -mavx512vbmi for this file alone, where nothing here
-// runs unless cpu_has_avx512_vbmi() said yes; and for the tests, emulated by
-// SIMDe. The kernels obey the contract in kernels.hpp: every full-width load
-// and store is checked against the given bounds before it is made, the last
-// blocks are loaded and stored through masks of exactly their bytes, and a
-// decoding block is stored only once all its characters are known to be in
-// the alphabet.
+// This file is built twice (avx512_intrinsics.hpp). For the library,
+// everything after the #includes is compiled for AVX-512 F, BW and VBMI
+// through the target region of target_region.hpp, and lives in
+// Base64::detail::avx512_vbmi; nothing here runs unless
+// cpu_has_avx512_vbmi() said yes. For the tests, the same code is emulated by
+// SIMDe, at the baseline, in Base64::detail::avx512_vbmi_simde. The kernels
+// obey the contract in kernels.hpp: every full-width load and store is
+// checked against the given bounds before it is made, the last blocks are
+// loaded and stored through masks of exactly their bytes, and a decoding
+// block is stored only once all its characters are known to be in the
+// alphabet.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 #include "../kernels.hpp"
 #include "avx512_intrinsics.hpp"
+
+BASE64_AVX512_VBMI_REGION_BEGIN
 
 namespace Base64::detail::BASE64_AVX512_VBMI {
 namespace {
@@ -215,3 +220,5 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
 }
 
 }  // namespace Base64::detail::BASE64_AVX512_VBMI
+
+BASE64_AVX512_VBMI_REGION_END
