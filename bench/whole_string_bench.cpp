@@ -5,7 +5,7 @@
 //             many characters, the encoding of 3/4 as many random bytes)
 //   how       api       the public operation, a fresh result string per call
 //                       (the same code as libbase64.so, linked statically)
-//             scalar, avx2, ...
+//             scalar, avx2, avx512_vbmi (those the CPU runs)
 //                       one kernel and the scalar core, into a ready buffer
 //             openssl, gmime
 //                       peers, when they were found at configure time
