@@ -1,25 +1,46 @@
-// Uses both libraries the way a downstream program would; exits non-zero
-// when a round trip does not give the input back.
-#include <base64/base64.hpp>
-#include <base64_rfc2045/base64_rfc2045.hpp>
+// Uses the libraries it was built with (CONSUMER_USES_BASE64,
+// CONSUMER_USES_BASE64_RFC2045; both when neither is defined) the way a
+// downstream program would; exits non-zero when a result is not the expected one.
+#if !defined(CONSUMER_USES_BASE64) && !defined(CONSUMER_USES_BASE64_RFC2045)
+#define CONSUMER_USES_BASE64
+#define CONSUMER_USES_BASE64_RFC2045
+#endif
 
+#ifdef CONSUMER_USES_BASE64
+#include <base64/base64.hpp>
+#endif
+#ifdef CONSUMER_USES_BASE64_RFC2045
+#include <base64_rfc2045/base64_rfc2045.hpp>
+#endif
+
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <variant>
 
-namespace mime = Base64_rfc2045;
+namespace {
 
-int main() {
-  constexpr std::string_view message = "Hello from a consumer";
-  const std::string text = Base64::encode_string(message);
-  if (Base64::decode_exn(text) != message) return 1;
+constexpr std::string_view message = "Hello from a consumer";
+constexpr std::string_view encoded = "SGVsbG8gZnJvbSBhIGNvbnN1bWVy";
 
+#ifdef CONSUMER_USES_BASE64
+int use_base64() {
+  if (Base64::encode_string(message) != encoded) return 1;
+  if (Base64::decode_exn(encoded) != message) return 2;
+  std::printf("base64: %s -> %s\n", std::string(message).c_str(), std::string(encoded).c_str());
+  return 0;
+}
+#endif
+
+#ifdef CONSUMER_USES_BASE64_RFC2045
+int use_base64_rfc2045() {
+  namespace mime = Base64_rfc2045;
   std::string body;
   mime::Encoder encoder = mime::encoder(mime::Destination::Buffer{body});
   for (const char c : message) mime::encode(encoder, mime::Byte{static_cast<std::uint8_t>(c)});
   mime::encode(encoder, mime::End{});
-  if (body != text) return 2;
+  if (body != encoded) return 3;
 
   mime::Decoder decoder = mime::decoder(mime::Source::String{body});
   std::string decoded;
@@ -30,9 +51,22 @@ int main() {
     else if (std::holds_alternative<mime::End>(result))
       break;
     else
-      return 3;
+      return 4;
   }
-  if (decoded != message) return 4;
-  std::printf("%s -> %s\n", std::string(message).c_str(), text.c_str());
+  if (decoded != message) return 5;
+  std::printf("base64_rfc2045: %s -> %s\n", std::string(message).c_str(), body.c_str());
+  return 0;
+}
+#endif
+
+}  // namespace
+
+int main() {
+#ifdef CONSUMER_USES_BASE64
+  if (const int failed = use_base64()) return failed;
+#endif
+#ifdef CONSUMER_USES_BASE64_RFC2045
+  if (const int failed = use_base64_rfc2045()) return failed;
+#endif
   return 0;
 }

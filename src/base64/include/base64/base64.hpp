@@ -17,8 +17,19 @@
 #include <utility>
 #include <variant>
 
+// What the library exports. On Windows a DLL exports it while being built
+// (base64_EXPORTS, set by CMake) and its users import it; a static library
+// (BASE64_STATIC, set for its users by CMake and pkg-config) does neither.
+// Elsewhere the library is built with hidden visibility and this is the
+// one way out.
 #if defined(_WIN32)
+#if defined(BASE64_STATIC)
 #define BASE64_API
+#elif defined(base64_EXPORTS)
+#define BASE64_API __declspec(dllexport)
+#else
+#define BASE64_API __declspec(dllimport)
+#endif
 #else
 #define BASE64_API __attribute__((visibility("default")))
 #endif

@@ -5,8 +5,19 @@
 #include <cstdint>
 #include <string_view>
 
+// What the library exports. On Windows a DLL exports it while being built
+// (base64_rfc2045_EXPORTS, set by CMake) and its users import it; a static
+// library (BASE64_RFC2045_STATIC, set for its users by CMake and pkg-config)
+// does neither. Elsewhere the library is built with hidden visibility and
+// this is the one way out.
 #if defined(_WIN32)
+#if defined(BASE64_RFC2045_STATIC)
 #define BASE64_RFC2045_API
+#elif defined(base64_rfc2045_EXPORTS)
+#define BASE64_RFC2045_API __declspec(dllexport)
+#else
+#define BASE64_RFC2045_API __declspec(dllimport)
+#endif
 #else
 #define BASE64_RFC2045_API __attribute__((visibility("default")))
 #endif

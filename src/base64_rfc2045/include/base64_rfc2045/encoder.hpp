@@ -272,12 +272,23 @@ class Encoder {
   bool deliver(Cont c);
   void write_to_stream();
 
-  friend Encoder encoder(Destination destination);
+  // Exported functions are befriended with their export attribute, which a
+  // Windows compiler wants on every declaration. GCC ignores attributes on
+  // friends and warns that the dllimport is dropped; a call then goes through
+  // the import library's stub to the same function in the DLL.
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+#endif
+  friend BASE64_RFC2045_API Encoder encoder(Destination destination);
   friend Encode_result encode(Encoder& e, Encode_input input);
-  friend Encode_result detail::run_encoder(Encoder& e, Encode_input input);
-  friend const Destination& encoder_dst(const Encoder& e);
-  friend void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
+  friend BASE64_RFC2045_API Encode_result detail::run_encoder(Encoder& e, Encode_input input);
+  friend BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
+  friend BASE64_RFC2045_API void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
   friend std::int64_t o_rem(const Encoder& e) noexcept;
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
   Destination destination_;
   std::unique_ptr<char[]> own_;  // 65536 bytes for Channel and Buffer; moves with the encoder
