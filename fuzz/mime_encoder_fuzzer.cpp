@@ -7,6 +7,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,7 +26,8 @@ void encode_all(mime::Encoder& encoder, const std::string& input) {
 }
 
 // Drives a Manual encoder, handing in a space of the next chosen size at each
-// Partial and collecting what it wrote.
+// Partial and collecting what it wrote. A size of 0 hands in a span without
+// storage (data() null); at least one size is not 0.
 std::string encode_manual(const std::string& input, const std::vector<std::size_t>& sizes) {
   std::vector<char> space;
   std::size_t turn = 0;
@@ -32,7 +35,10 @@ std::string encode_manual(const std::string& input, const std::vector<std::size_
   mime::Encoder encoder = mime::encoder(mime::Destination::Manual{});
   const auto fresh_space = [&] {
     space.assign(sizes[turn++ % sizes.size()], '\0');
-    mime::dst(encoder, space, 0, static_cast<std::int64_t>(space.size()));
+    if (space.empty())
+      mime::dst(encoder, std::span<char>(), 0, 0);
+    else
+      mime::dst(encoder, space, 0, static_cast<std::int64_t>(space.size()));
   };
   const auto take = [&] {
     text.append(space.data(), space.size() - static_cast<std::size_t>(mime::o_rem(encoder)));
@@ -42,7 +48,9 @@ std::string encode_manual(const std::string& input, const std::vector<std::size_
     std::size_t partials = 0;
     for (auto r = mime::encode(encoder, value); r == mime::Encode_result::Partial;
          r = mime::encode(encoder, mime::Await{})) {
-      FUZZ_CHECK(++partials <= 16);  // at most a line break and a group, a byte of space at a time
+      // At most a line break and a group, a byte of space at a time, with
+      // empty spaces between.
+      FUZZ_CHECK(++partials <= 16 * sizes.size());
       take();
     }
   };
@@ -73,7 +81,8 @@ std::string decode_stream(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   FuzzedDataProvider data(bytes, size);
   std::vector<std::size_t> sizes(data.ConsumeIntegralInRange<std::size_t>(1, 8));
-  for (auto& s : sizes) s = data.ConsumeIntegralInRange<std::size_t>(1, 100);
+  for (auto& s : sizes) s = data.ConsumeIntegralInRange<std::size_t>(0, 100);
+  if (std::all_of(sizes.begin(), sizes.end(), [](std::size_t s) { return s == 0; })) sizes.front() = 1;
   const std::string input = data.ConsumeRemainingBytesAsString();
 
   std::string buffer;

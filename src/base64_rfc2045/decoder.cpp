@@ -21,8 +21,14 @@
 
 #include "bounds.hpp"
 
+#include <algorithm>
 #include <ios>
 #include <istream>
+
+#if defined(__GLIBCXX__) && defined(__GLIBC__)
+#include <cstdio>
+#include <ext/stdio_sync_filebuf.h>
+#endif
 
 namespace Base64_rfc2045 {
 
@@ -51,6 +57,26 @@ Malformed malformed(unsigned char byte) { return Malformed{std::string(1, static
 
 char low_byte(std::uint32_t bits) { return static_cast<char>(bits & 0xff); }
 
+// How many bytes a stream buffer without a get area can hand out at once,
+// right after a peek, without waiting: at least the byte that peek got.
+//
+// std::cin, and the other standard streams while they are synchronised with
+// C stdio (the default), read through such a buffer: with libstdc++ a
+// stdio_sync_filebuf that takes every byte from the C FILE. The FILE itself
+// has a buffer, which the read that brought the peeked byte filled with all
+// that was there (up to a few KiB): those bytes are read as one block. glibc
+// keeps the unread part of a FILE's buffer in [_IO_read_ptr, _IO_read_end).
+std::streamsize ready_without_get_area([[maybe_unused]] std::istream& in,
+                                       [[maybe_unused]] std::streamsize capacity) {
+#if defined(__GLIBCXX__) && defined(__GLIBC__)
+  if (auto* sync = dynamic_cast<__gnu_cxx::stdio_sync_filebuf<char>*>(in.rdbuf())) {
+    const std::FILE* file = sync->file();
+    return std::clamp<std::streamsize>(file->_IO_read_end - file->_IO_read_ptr, 1, capacity);
+  }
+#endif
+  return 1;
+}
+
 // Reads what the stream has, waiting only while it has nothing: at least one
 // byte and at most `capacity`. Returns 0 only at a clean end of file. The
 // stream's own exceptions go through unchanged; a stream that fails without
@@ -65,7 +91,7 @@ std::int64_t read_available(std::istream& in, char* buffer, std::streamsize capa
       // peek waited for a byte, which now sits in the stream buffer.
       n = in.readsome(buffer, capacity);
       if (n == 0) {  // a stream buffer without a get area shows nothing
-        in.read(buffer, 1);
+        in.read(buffer, ready_without_get_area(in, capacity));
         n = in.gcount();
       }
     }

@@ -97,8 +97,11 @@ bool Encoder::put(const char* bytes, int n) noexcept {
   return false;
 }
 
-// Copies the next n staged bytes into the space.
+// Copies the next n staged bytes into the space. A space of length 0 may have
+// no storage at all (an empty vector's data() is null), and memcpy must not
+// be given a null pointer even for 0 bytes: nothing to copy, no call.
 void Encoder::blit(int n) noexcept {
+  if (n == 0) return;
   State& s = state_;
   std::memcpy(s.out + s.out_pos, s.stage.data() + s.stage_next, static_cast<std::size_t>(n));
   s.out_pos += n;

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <memory>
 #include <new>
@@ -17,9 +20,15 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#if defined(__GLIBCXX__) && defined(__GLIBC__)
+#include <ext/stdio_sync_filebuf.h>
+#include <unistd.h>
+#endif
 
 // Counts the allocations of this test program, to show that decoding
 // allocates nothing per byte.
@@ -640,6 +649,63 @@ TEST(DecoderChannel, DecodesWhatHasArrivedWithoutWaitingForMore) {
   EXPECT_EQ(decode(d), Decode_result{Flush{"a"}});
   EXPECT_EQ(decode(d), Decode_result{End{}});
 }
+
+#if defined(__GLIBCXX__) && defined(__GLIBC__)
+// std::cin, synchronised with C stdio as it is by default, reads through a
+// stdio_sync_filebuf over the C FILE `stdin`; these streams are the same
+// over a FILE of the test's own.
+class Stdio_stream {
+ public:
+  explicit Stdio_stream(std::FILE* file) : file_(file), buf_(file), in_(&buf_) {}
+  ~Stdio_stream() { std::fclose(file_); }
+  std::istream& in() { return in_; }
+  std::FILE* file() const { return file_; }
+
+ private:
+  std::FILE* file_;
+  __gnu_cxx::stdio_sync_filebuf<char> buf_;
+  std::istream in_;
+};
+
+// Such a stream has no get area: the decoder reads what the FILE has
+// buffered as one block (it read byte by byte once, at a few MB/s).
+TEST(DecoderChannel, StdioSynchronisedStreamIsReadInBlocks) {
+  const std::string text = repeat("YWJjZGVm\r\n", 4000) + "YQ==";
+  Stdio_stream stream(std::tmpfile());
+  ASSERT_NE(stream.file(), nullptr);
+  ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), stream.file()), text.size());
+  std::rewind(stream.file());
+  Decoder d = decoder(Source::Channel{stream.in()});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  EXPECT_GE(std::ftell(stream.file()), 1024);  // taken from the FILE at once
+  Outcome whole = run_string(text);
+  whole.results.erase(whole.results.begin());
+  EXPECT_EQ(drive(d, call_limit(text.size()), [] { return false; }), whole);
+}
+
+// Over a pipe, the decoder takes what has arrived and decodes it without
+// waiting for more: the writer sends the rest only once the reader has
+// decoded the first part (or after 10 s, to end a test that failed).
+TEST(DecoderChannel, StdioSynchronisedPipeIsDecodedAsItArrives) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  Stdio_stream stream(fdopen(fds[0], "r"));
+  std::promise<void> first_part_decoded;
+  std::thread writer([&, done = first_part_decoded.get_future()] {
+    ASSERT_EQ(write(fds[1], "YWJj\r\nZm9v", 10), 10);
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the decoder waited";
+    ASSERT_EQ(write(fds[1], "YQ==", 4), 4);
+    close(fds[1]);
+  });
+  Decoder d = decoder(Source::Channel{stream.in()});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"abc"}});
+  EXPECT_EQ(decode(d), Decode_result{Flush{"foo"}});
+  first_part_decoded.set_value();
+  EXPECT_EQ(decode(d), Decode_result{Flush{"a"}});
+  EXPECT_EQ(decode(d), Decode_result{End{}});
+  writer.join();
+}
+#endif
 
 // The caller's chunk is read in place; when it is used up, the stream is
 // read into the decoder's own buffer, never into the caller's chunk.

@@ -339,7 +339,7 @@ std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
 }
 
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
-                        std::size_t out_capacity) noexcept {
+                   std::size_t out_capacity) noexcept {
   // A single block does not pay for setting up the decoder (measured).
   if (len < 64 || out_capacity < 32) return 0;
   if (same_alphabet(alphabet, standard_alphabet))

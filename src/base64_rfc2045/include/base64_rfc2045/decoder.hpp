@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -36,6 +37,12 @@ class Source {
   };
   // Bytes are read from the stream, up to stream_buffer_size at a time, until
   // a clean end of file. The caller keeps the stream alive while decoding.
+  // Each read takes what the stream has buffered, or waits for one byte and
+  // takes what came with it; it never waits for more. For std::cin, call
+  // std::ios::sync_with_stdio(false) before any input: while synchronised
+  // with C stdio (the default) its stream buffer hands out what the C FILE
+  // holds, a few KiB per read with libstdc++ and glibc and one byte per read
+  // elsewhere, at half the speed or far less.
   struct Channel {
     std::reference_wrapper<std::istream> stream;
   };
@@ -243,6 +250,21 @@ class Decoder {
 // %d, len: %d)" unless 0 <= off, 0 <= len, off+len <= chunk.size(); the
 // decoder is then unchanged.
 BASE64_RFC2045_API void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len);
+
+namespace detail {
+template <class T>
+inline constexpr bool is_std_string = false;
+template <class Allocator>
+inline constexpr bool is_std_string<std::basic_string<char, std::char_traits<char>, Allocator>> = true;
+}  // namespace detail
+
+// A temporary string as the chunk does not compile: it would be destroyed at
+// the end of the call, before `decode` reads it. Keep the string in a
+// variable that outlives the decoding of the chunk, or move it into a
+// Source::String.
+template <class Chunk>
+  requires(!std::is_lvalue_reference_v<Chunk> && detail::is_std_string<std::remove_cv_t<Chunk>>)
+void src(Decoder& d, Chunk&& chunk, std::int64_t off, std::int64_t len) = delete;
 
 // Runs the decoder until it has a result for the caller. No byte of input
 // makes it throw; a Channel decoder lets the stream's exceptions through and

@@ -65,7 +65,8 @@ using Encode_input = std::variant<Byte, End, Await>;
 
 // Ok: the input value was taken, go on with the next one. Partial (Manual
 // destinations only): output waits in the space; take it out, optionally hand
-// in new space with dst(), then call encode() with Await.
+// in new space with dst(), then call encode() with Await. Without a new dst()
+// the encoder goes on writing into the same space, behind what it wrote.
 enum class Encode_result : std::uint8_t { Ok, Partial };
 
 class Encoder;
@@ -95,10 +96,15 @@ inline Encode_result encode(Encoder& e, Encode_input input);
 BASE64_RFC2045_API const Destination& encoder_dst(const Encoder& e);
 
 // Hands a Manual encoder space[off .. off+len-1] as its output space. The
-// encoder refers to it without copying: keep it alive and untouched until the
-// text has been taken out. Throws std::invalid_argument "Invalid bounds (off:
-// %d, len: %d)" for a bad range, or when `e` writes to a Channel or Buffer
-// (those use their own buffer); the encoder is then unchanged.
+// encoder refers to it without copying and may write into it from any later
+// encode() call until the space is replaced by the next dst() or the encoder
+// holding it is destroyed (a move hands the space on to the new encoder):
+// keep it alive that long, and write nothing into it. Taking the text out at
+// a Partial does not end that use; to free or reuse the space before then,
+// hand in another one first (a space of length 0 will do). Throws
+// std::invalid_argument "Invalid bounds (off: %d, len: %d)" for a bad range,
+// or when `e` writes to a Channel or Buffer (those use their own buffer); the
+// encoder is then unchanged.
 BASE64_RFC2045_API void dst(Encoder& e, std::span<char> space, std::int64_t off, std::int64_t len);
 
 // Room left in the output space: 0 for a new Manual encoder; for a Channel or
