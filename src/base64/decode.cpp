@@ -225,9 +225,10 @@ Into_result decode_range_into(const detail::Kernel& kernel, const Options& optio
     if (at == std::string_view::npos) return d.len;
     kind = Error_kind::Non_canonical;
   }
-  Error e{.offset = off + at, .kind = kind};
-  if (at < text.size()) e.byte = static_cast<std::uint8_t>(text[at]);
-  return e;
+  // A character missing at the end of the range (Wrong_padding) has no byte.
+  std::optional<std::uint8_t> byte;
+  if (at < text.size()) byte = static_cast<std::uint8_t>(text[at]);
+  return Error{.offset = off + at, .kind = kind, .byte = byte};
 }
 
 // Decodes the selected range into `buffer`, 3 bytes per started group.

@@ -152,9 +152,9 @@ class Alphabet_choice {
   constexpr Alphabet_choice() noexcept = default;
   // An alphabet with the characters of a built-in one is taken as that one.
   constexpr Alphabet_choice(const Alphabet& a) noexcept  // NOLINT: implicit, as `.alphabet = a` wants
-      : which_(same_chars(a, standard_alphabet)   ? Which::standard
-               : same_chars(a, url_safe_alphabet) ? Which::url_safe
-                                                  : Which::custom) {
+      : which_(&a == &standard_alphabet || same_chars(a, standard_alphabet)   ? Which::standard
+               : &a == &url_safe_alphabet || same_chars(a, url_safe_alphabet) ? Which::url_safe
+                                                                              : Which::custom) {
     if (which_ == Which::custom) storage_.custom = a;
   }
 
@@ -292,23 +292,27 @@ class Into_result {
  public:
   constexpr Into_result(std::size_t count) noexcept : n_(count), ok_(true) {}  // NOLINT: implicit like expected
   constexpr Into_result(const Error& e) noexcept  // NOLINT
-      : n_(e.offset), kind_(e.kind), byte_(e.byte), ok_(false) {}
+      : n_(e.offset), kind_(e.kind), byte_(e.byte.value_or(0)), has_byte_(e.byte.has_value()), ok_(false) {}
 
   [[nodiscard]] constexpr bool has_value() const noexcept { return ok_; }
   constexpr explicit operator bool() const noexcept { return ok_; }
   // Precondition for * and error(): the matching alternative is held.
   [[nodiscard]] constexpr std::size_t operator*() const noexcept { return n_; }
-  [[nodiscard]] constexpr Error error() const noexcept { return Error{n_, kind_, byte_}; }
+  [[nodiscard]] constexpr Error error() const noexcept {
+    return Error{n_, kind_, has_byte_ ? std::optional<std::uint8_t>(byte_) : std::nullopt};
+  }
   // The count; throws Bad_result_access with the message otherwise.
   [[nodiscard]] std::size_t value() const {
     if (!ok_) throw Bad_result_access(Msg{std::string(message(kind_))});
     return n_;
   }
+  [[nodiscard]] constexpr std::size_t value_or(std::size_t otherwise) const noexcept { return ok_ ? n_ : otherwise; }
 
  private:
   std::size_t n_;  // the count, or the error's offset
   Error_kind kind_ = Error_kind::Invalid_bounds;
-  std::optional<std::uint8_t> byte_ = std::nullopt;
+  std::uint8_t byte_ = 0;
+  bool has_byte_ = false;
   bool ok_;
 };
 
