@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -152,9 +153,7 @@ class Alphabet_choice {
   constexpr Alphabet_choice() noexcept = default;
   // An alphabet with the characters of a built-in one is taken as that one.
   constexpr Alphabet_choice(const Alphabet& a) noexcept  // NOLINT: implicit, as `.alphabet = a` wants
-      : which_(&a == &standard_alphabet || same_chars(a, standard_alphabet)   ? Which::standard
-               : &a == &url_safe_alphabet || same_chars(a, url_safe_alphabet) ? Which::url_safe
-                                                                              : Which::custom) {
+      : which_(is(a, standard_alphabet) ? Which::standard : is(a, url_safe_alphabet) ? Which::url_safe : Which::custom) {
     if (which_ == Which::custom) storage_.custom = a;
   }
 
@@ -176,6 +175,10 @@ class Alphabet_choice {
  private:
   enum class Which : std::uint8_t { custom, standard, url_safe };
 
+  // The object itself (no compare), or its characters.
+  static constexpr bool is(const Alphabet& a, const Alphabet& b) noexcept {
+    return (!std::is_constant_evaluated() && &a == &b) || same_chars(a, b);
+  }
   static constexpr bool same_chars(const Alphabet& a, const Alphabet& b) noexcept {
     const auto x = std::bit_cast<std::array<std::uint64_t, 8>>(a.emap());
     const auto y = std::bit_cast<std::array<std::uint64_t, 8>>(b.emap());
@@ -290,29 +293,25 @@ struct Error {
 // copyable, so that it comes back in registers.
 class Into_result {
  public:
-  constexpr Into_result(std::size_t count) noexcept : n_(count), ok_(true) {}  // NOLINT: implicit like expected
-  constexpr Into_result(const Error& e) noexcept  // NOLINT
-      : n_(e.offset), kind_(e.kind), byte_(e.byte.value_or(0)), has_byte_(e.byte.has_value()), ok_(false) {}
+  constexpr Into_result(std::size_t count) noexcept : e_{.offset = count}, ok_(true) {}  // NOLINT: implicit like expected
+  constexpr Into_result(const Error& e) noexcept : e_(e), ok_(false) {}                  // NOLINT
 
   [[nodiscard]] constexpr bool has_value() const noexcept { return ok_; }
   constexpr explicit operator bool() const noexcept { return ok_; }
   // Precondition for * and error(): the matching alternative is held.
-  [[nodiscard]] constexpr std::size_t operator*() const noexcept { return n_; }
-  [[nodiscard]] constexpr Error error() const noexcept {
-    return Error{n_, kind_, has_byte_ ? std::optional<std::uint8_t>(byte_) : std::nullopt};
-  }
+  [[nodiscard]] constexpr std::size_t operator*() const noexcept { return e_.offset; }
+  [[nodiscard]] constexpr const Error& error() const noexcept { return e_; }
   // The count; throws Bad_result_access with the message otherwise.
   [[nodiscard]] std::size_t value() const {
-    if (!ok_) throw Bad_result_access(Msg{std::string(message(kind_))});
-    return n_;
+    if (!ok_) throw Bad_result_access(Msg{std::string(e_.message())});
+    return e_.offset;
   }
-  [[nodiscard]] constexpr std::size_t value_or(std::size_t otherwise) const noexcept { return ok_ ? n_ : otherwise; }
+  [[nodiscard]] constexpr std::size_t value_or(std::size_t otherwise) const noexcept {
+    return ok_ ? e_.offset : otherwise;
+  }
 
  private:
-  std::size_t n_;  // the count, or the error's offset
-  Error_kind kind_ = Error_kind::Invalid_bounds;
-  std::uint8_t byte_ = 0;
-  bool has_byte_ = false;
+  Error e_;  // on success, offset is the count
   bool ok_;
 };
 
