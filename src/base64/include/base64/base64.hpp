@@ -4,7 +4,9 @@
 // Every operation comes in the forms a caller may want: a `Result` value
 // (`encode`, `decode`), the working buffer with the extent of the output in it
 // (`encode_sub`, `decode_sub`), and a thrown `std::invalid_argument` carrying
-// the same message (`encode_exn`, `decode_exn`).
+// the same message (`encode_exn`, `decode_exn`). `encode_into` and
+// `decode_into` write into the caller's buffer without allocating and report
+// an Error with the position of the offending character.
 #pragma once
 
 #include <array>
