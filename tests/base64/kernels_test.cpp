@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core.hpp"
 #include "kernels.hpp"
 
 namespace {
@@ -349,6 +350,46 @@ TEST(Kernels, SubRangesMatchScalar) {
         EXPECT_EQ(*got, *dec_ref) << k->name;
       else
         EXPECT_EQ(got.error(), dec_ref.error()) << k->name;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The cores of the _into calls write exactly the text or the bytes: into
+// heap blocks of exactly that size, with every kernel and every alphabet
+// kind, valid texts with trailing padding of every length and texts with a
+// bad byte near the end (where the output is tightest).
+TEST(Kernels, IntoExactOutputs) {
+  std::mt19937_64 rng(5);
+  for (const auto* k : supported_kernels()) {
+    for (const auto& a : alphabets()) {
+      for (const std::size_t n : lengths()) {
+        if (n > 400 && n % 7 != 0) continue;
+        const std::string in = random_bytes(rng, n);
+        for (const bool pad : {true, false}) {
+          SCOPED_TRACE(std::string(k->name) + " " + a.name + " length " + std::to_string(n) + (pad ? " pad" : ""));
+          const std::string text = model_encode(a.alphabet, pad, in).substr(0, pad ? std::string::npos : (n * 4 + 2) / 3);
+          const auto out = std::make_unique<char[]>(text.size());
+          const auto input = exact_copy(in);
+          ASSERT_EQ(detail::encode_text(*k, a.alphabet, pad, {input.get(), n}, out.get()), text.size());
+          ASSERT_EQ(std::string(out.get(), text.size()), text);
+
+          for (const std::string& t : {text, text + "====", text.empty() ? text : text.substr(0, text.size() - 1) + "!"}) {
+            const auto chars = exact_copy(t);
+            const std::size_t need = detail::required_length(t);
+            const auto bytes = std::make_unique<std::uint8_t[]>(need);
+            const auto d = detail::decode_text(*k, a.alphabet, pad, {chars.get(), t.size()}, bytes.get(), need);
+            const Decoded expected = model_decode(a.alphabet, pad, t);
+            ASSERT_EQ(d.status, expected.status) << t;
+            if (d.status != Decode_status::ok) continue;
+            ASSERT_EQ(d.len, need);
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(bytes.get()), need), expected.buffer.substr(0, need));
+          }
+        }
+      }
     }
   }
 }
