@@ -5,8 +5,14 @@
 //             many characters, the encoding of 3/4 as many random bytes)
 //   how       api       the public operation, a fresh result string per call
 //                       (the same code as libbase64.so, linked statically)
-//             scalar, avx2, ...
+//             into      encode_into / decode_into into a ready buffer,
+//                       the options record made once, before the loop
+//             into_options_per_call
+//                       the same with the options record made in each call
+//                       from the alphabet, as `{.pad = p, .alphabet = a}`
+//             scalar, avx2, avx512_vbmi (those the CPU runs)
 //                       one kernel and the scalar core, into a ready buffer
+//                       (the kernel-only figure: no range, no options)
 //             openssl, gmime
 //                       peers, when they were found at configure time
 //   alphabet  standard, url_safe, and caller-made ones: bcrypt (the order of
@@ -29,6 +35,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -47,7 +54,7 @@ namespace {
 
 namespace detail = Base64::detail;
 
-constexpr std::size_t sizes[] = {64, 4 << 10, 64 << 10, 1 << 20, 16 << 20};
+constexpr std::size_t sizes[] = {48, 64, 4 << 10, 64 << 10, 1 << 20, 16 << 20};
 
 std::string random_bytes(std::size_t n, std::uint64_t seed) {
   std::mt19937_64 rng(seed);
@@ -174,6 +181,53 @@ void decode_api(benchmark::State& state, const Named_alphabet* a, bool pad, std:
   count_bytes(state, size);
 }
 
+void encode_into(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  Aligned out((size + 2) / 3 * 4);
+  const std::span<char> buffer(out.data.get(), out.size);
+  const Base64::Options options{.pad = pad, .alphabet = a->alphabet};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Base64::encode_into(in, buffer, options));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+void encode_into_options_per_call(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  Aligned out((size + 2) / 3 * 4);
+  const std::span<char> buffer(out.data.get(), out.size);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Base64::encode_into(in, buffer, {.pad = pad, .alphabet = a->alphabet}));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+void decode_into(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {
+  const std::string_view text = text_of_size(*a, pad, size);
+  Aligned out((size + 3) / 4 * 3);
+  const std::span<char> buffer(out.data.get(), out.size);
+  const Base64::Options options{.pad = pad, .alphabet = a->alphabet};
+  if (!Base64::decode_into(text, buffer, options)) state.SkipWithError("input does not decode");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Base64::decode_into(text, buffer, options));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
+void decode_into_options_per_call(benchmark::State& state, const Named_alphabet* a, bool pad, std::size_t size) {
+  const std::string_view text = text_of_size(*a, pad, size);
+  Aligned out((size + 3) / 4 * 3);
+  const std::span<char> buffer(out.data.get(), out.size);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Base64::decode_into(text, buffer, {.pad = pad, .alphabet = a->alphabet}));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
 void encode_kernel(benchmark::State& state, const detail::Kernel* k, const Named_alphabet* a, bool pad,
                    std::size_t size) {
   const std::string_view in = bytes_of_size(size);
@@ -272,10 +326,18 @@ void register_all() {
     for (const auto& a : alphabets()) {
       for (const bool pad : {true, false}) {
         benchmark::RegisterBenchmark(name("encode", "api", a, pad, size).c_str(), encode_api, &a, pad, size);
+        benchmark::RegisterBenchmark(name("encode", "into", a, pad, size).c_str(), encode_into, &a, pad, size);
+        if (size <= 4096)
+          benchmark::RegisterBenchmark(name("encode", "into_options_per_call", a, pad, size).c_str(),
+                                       encode_into_options_per_call, &a, pad, size);
         for (const auto* k : kernels)
           benchmark::RegisterBenchmark(name("encode", k->name, a, pad, size).c_str(), encode_kernel, k, &a, pad,
                                        size);
         benchmark::RegisterBenchmark(name("decode", "api", a, pad, size).c_str(), decode_api, &a, pad, size);
+        benchmark::RegisterBenchmark(name("decode", "into", a, pad, size).c_str(), decode_into, &a, pad, size);
+        if (size <= 4096)
+          benchmark::RegisterBenchmark(name("decode", "into_options_per_call", a, pad, size).c_str(),
+                                       decode_into_options_per_call, &a, pad, size);
         for (const auto* k : kernels)
           benchmark::RegisterBenchmark(name("decode", k->name, a, pad, size).c_str(), decode_kernel, k, &a, pad,
                                        size);

@@ -1,10 +1,13 @@
 // Encoding then decoding gives the bytes back, for every alphabet kind (with
 // distinct characters; with repeats, as many bytes), both
 // padding modes and any sub-range; encode, encode_sub, encode_string and
-// encode_exn agree.
+// encode_exn and encode_into agree.
 #include <base64/base64.hpp>
 
 #include <fuzzer/FuzzedDataProvider.h>
+
+#include <string_view>
+#include <vector>
 
 #include "base64_alphabets.hpp"
 #include "fuzz_util.hpp"
@@ -17,6 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const std::string input = data.ConsumeRemainingBytesAsString();
 
   const auto text = Base64::encode(input, options);
+  // encode_into, into an output of exactly the length of the text, agrees.
+  std::vector<char> out(text ? text->size() : 0);
+  const auto into = Base64::encode_into(input, out, options);
+  FUZZ_CHECK(into.has_value() == text.has_value());
+  if (into) FUZZ_CHECK(*into == out.size() && std::string_view(out.data(), out.size()) == *text);
+  if (!into) FUZZ_CHECK(into.error() == Base64::Error{});  // Invalid_bounds
   const auto sub = Base64::encode_sub(input, options);
   FUZZ_CHECK(text.has_value() == sub.has_value());
   if (!text) {

@@ -12,6 +12,8 @@
 
 #include <base64/base64.hpp>
 
+#include "kernels.hpp"
+
 namespace Base64::detail {
 
 struct Range {
@@ -95,5 +97,32 @@ std::string as_text_or_throw(Run&& run) {
   text.resize(filled.len);
   return text;
 }
+
+// The cores of the _into calls, with a chosen kernel.
+
+// Writes the text of all of `in` to out[0, n) and returns n; out holds
+// encoded_length(in.size(), pad) bytes.
+std::size_t encode_text(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view in,
+                        char* out) noexcept;
+
+struct Decode_outcome {
+  Decode_status status = Decode_status::ok;
+  std::size_t len = 0;  // on success, the decoded length
+  std::size_t at = 0;   // on failure, the position in `text` where decoding stopped
+};
+
+// Decodes all of `text` to `out`, storing nothing at or beyond
+// out + capacity. capacity is at least required_length(text): with exactly
+// that, only the decoded bytes are written; with 3 * ceil(size / 4), every
+// byte is, as decode_into does.
+Decode_outcome decode_text(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view text,
+                           std::uint8_t* out, std::size_t capacity) noexcept;
+
+// The decoded length of `text` if it decodes, from its trailing '=' alone.
+std::size_t required_length(std::string_view text) noexcept;
+
+// Where the canonical form of `text`, which decoded to `len` bytes, first
+// differs from it (a position in text), or npos when it is canonical.
+std::size_t non_canonical_at(const Alphabet& alphabet, bool pad, std::string_view text, std::size_t len) noexcept;
 
 }  // namespace Base64::detail

@@ -34,16 +34,6 @@ constexpr std::size_t quad_table_threshold = 2048;
 
 using Status = detail::Decode_status;
 
-const char* message(Status status) {
-  switch (status) {
-    case Status::out_of_bounds: return "Wrong padding";
-    case Status::malformed: return "Malformed input";
-    case Status::too_much_input: return "Too much input";
-    case Status::ok: break;
-  }
-  return "";
-}
-
 // Stores the 24 bits of four six-bit values as three bytes, high first:
 // 00aaaaaa 00bbbbbb 00cccccc 00dddddd -> aaaaaabb bbbbcccc ccdddddd
 inline void store(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d, char* out) noexcept {
@@ -88,45 +78,60 @@ std::size_t decode_by_quads(const detail::Decode_quads& t, const std::uint8_t* i
 
 class Group_decoder {
  public:
-  Group_decoder(const Alphabet& alphabet, bool pad, const char* in, std::size_t len, char* out) noexcept
-      : alphabet_(alphabet), dmap_(alphabet.dmap()), pad_(pad), in_(in), len_(len), out_(out) {}
+  // Stores nothing at or beyond out + capacity (see decode_text).
+  Group_decoder(const Alphabet& alphabet, bool pad, const char* in, std::size_t len, char* out,
+                std::size_t capacity) noexcept
+      : alphabet_(alphabet), dmap_(alphabet.dmap()), pad_(pad), in_(in), len_(len), out_(out), capacity_(capacity) {}
 
   // Decodes every group from range position `i` (a multiple of 4) on; on
   // success `dropped` is the number of bytes at the end of the output that
-  // are not part of the result. Every byte of the output is then written:
-  // those of the groups after a group that ended with padding are zeroed.
-  Status run(std::size_t i, std::size_t& dropped) noexcept {
+  // are not part of the result, on failure `at` is the position where
+  // decoding stopped. Every byte of the output below the capacity is then
+  // written: those of the groups after a group that ended with padding are
+  // zeroed.
+  Status run(std::size_t i, std::size_t& dropped, std::size_t& at) noexcept {
     const std::size_t padded = (len_ + 3) / 4 * 4;
     dropped = 0;
-    if (padded == 0) return Status::ok;
-    i = fast_groups(i, padded - 4);
+    if (padded == 0 || i == padded) return Status::ok;
+    i = fast_groups(i, std::min(padded - 4, quads_end()));
     for (; i < padded; i += 4) {
       const bool last = i + 4 == padded;
+      // A group of four alphabet characters before the last group lies
+      // before the trailing '=', so its bytes are below the capacity.
       if (!last && all_in_alphabet(i)) {
         store(value(i), value(i + 1), value(i + 2), value(i + 3), out_ + i / 4 * 3);
         continue;
       }
       unsigned p = 0;
-      if (const Status s = careful_group(i, p); s != Status::ok) return s;
+      if (const Status s = careful_group(i, p, at); s != Status::ok) return s;
       if (last) {
         dropped = p == 4 ? 3 : p;
         return Status::ok;
       }
       if (p == 0) continue;
-      if (p != 4 && pad_) return Status::too_much_input;
+      if (p != 4 && pad_) {
+        at = i + 4;
+        return Status::too_much_input;
+      }
       dropped = (p == 4 ? 3 : p) + 3 * ((len_ - (i + 4) + 3) / 4);
-      if (!only_padding_after(i + 4)) return Status::malformed;
-      const std::size_t written = (i + 4) / 4 * 3;
-      std::memset(out_ + written, 0, padded / 4 * 3 - written);
+      at = first_not_padding(i + 4);
+      if (at != len_) return Status::malformed;
+      const std::size_t written = (i + 4) / 4 * 3, end = std::min(padded / 4 * 3, capacity_);
+      if (written < end) std::memset(out_ + written, 0, end - written);
       return Status::ok;
     }
     return Status::ok;
   }
 
  private:
-  // The fast path over whole groups before `last`, the last group; returns
-  // where the careful path takes over.
+  // decode_by_quads stores 2 bytes beyond its last group: it may run up to
+  // here.
+  std::size_t quads_end() const noexcept { return capacity_ < 2 ? 0 : (capacity_ - 2) / 3 * 4; }
+
+  // The fast path over whole groups before `last`; returns where the
+  // careful path takes over.
   std::size_t fast_groups(std::size_t i, std::size_t last) const noexcept {
+    if (last <= i) return i;
     if constexpr (std::endian::native == std::endian::little) {
       const auto* in = reinterpret_cast<const std::uint8_t*>(in_);
       if (const auto* builtin = detail::builtin_tables(alphabet_))
@@ -151,16 +156,19 @@ class Group_decoder {
   }
 
   // Decodes the group at i from its last character to its first, taking
-  // trailing '=' as padding; `p` is how many were.
-  Status careful_group(std::size_t i, unsigned& p) const noexcept {
+  // trailing '=' as padding; `p` is how many were. Its three bytes, as far
+  // as the capacity goes, are stored; on failure `at` is where it stopped.
+  Status careful_group(std::size_t i, unsigned& p, std::size_t& at) const noexcept {
     std::uint32_t v[4];
     for (unsigned k = 4; k-- > 0;) {
       const std::size_t t = i + k;
       char c = padding;
-      if (t < len_)
+      if (t < len_) {
         c = in_[t];
-      else if (pad_)
+      } else if (pad_) {
+        at = len_;
         return Status::out_of_bounds;
+      }
       const int d = dmap_[static_cast<std::uint8_t>(c)];
       if (d >= 0) {
         v[k] = static_cast<std::uint32_t>(d);
@@ -168,15 +176,19 @@ class Group_decoder {
         v[k] = 0;
         p = 4 - k;
       } else {
+        at = t;
         return Status::malformed;
       }
     }
-    store(v[0], v[1], v[2], v[3], out_ + i / 4 * 3);
+    char bytes[3];
+    store(v[0], v[1], v[2], v[3], bytes);
+    const std::size_t j = i / 4 * 3;
+    if (j < capacity_) std::memcpy(out_ + j, bytes, std::min<std::size_t>(3, capacity_ - j));
     return Status::ok;
   }
 
-  bool only_padding_after(std::size_t t) const noexcept {
-    return std::all_of(in_ + t, in_ + len_, [](char c) { return c == padding; });
+  std::size_t first_not_padding(std::size_t t) const noexcept {
+    return static_cast<std::size_t>(std::find_if(in_ + t, in_ + len_, [](char c) { return c != padding; }) - in_);
   }
 
   const Alphabet& alphabet_;
@@ -185,23 +197,54 @@ class Group_decoder {
   const char* in_;
   std::size_t len_;
   char* out_;
+  std::size_t capacity_;
 };
 
-// Decodes the selected range into `buffer`.
+Error_kind kind_of(Status status) noexcept {
+  switch (status) {
+    case Status::out_of_bounds: return Error_kind::Wrong_padding;
+    case Status::malformed: return Error_kind::Malformed_input;
+    case Status::too_much_input: return Error_kind::Too_much_input;
+    case Status::ok: break;
+  }
+  return Error_kind::Malformed_input;
+}
+
+// Decodes a validated range of `size` bytes or fewer into out[0, capacity)
+// and applies the canonical check when asked. `off` is where the range
+// starts in the caller's input, for the error's offset.
+Into_result decode_range_into(const detail::Kernel& kernel, const Options& options, std::string_view text,
+                              std::size_t off, std::uint8_t* out, std::size_t capacity) noexcept {
+  const Alphabet& alphabet = options.alphabet;
+  const detail::Decode_outcome d = detail::decode_text(kernel, alphabet, options.pad, text, out, capacity);
+  std::size_t at = d.at;
+  Error_kind kind = kind_of(d.status);
+  if (d.status == Status::ok) {
+    if (!options.canonical) return d.len;
+    at = detail::non_canonical_at(alphabet, options.pad, text, d.len);
+    if (at == std::string_view::npos) return d.len;
+    kind = Error_kind::Non_canonical;
+  }
+  // A character missing at the end of the range (Wrong_padding) has no byte.
+  std::optional<std::uint8_t> byte;
+  if (at < text.size()) byte = static_cast<std::uint8_t>(text[at]);
+  return Error{.offset = off + at, .kind = kind, .byte = byte};
+}
+
+// Decodes the selected range into `buffer`, 3 bytes per started group.
 detail::Filled decode_range(const detail::Kernel& kernel, std::string_view input, const Options& options,
                             std::string& buffer) {
   const auto range = detail::resolve_range(input.size(), options.off, options.len);
   if (!range) return {.len = 0, .error = "Invalid bounds"};
 
   const std::string_view text = input.substr(range->off, range->len);
-  detail::Filled filled;
-  Status status = Status::ok;
-  detail::fill_buffer(buffer, (range->len + 3) / 4 * 3, [&](char* out) {
-    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
-    status = detail::decode_into(kernel, options.alphabet, options.pad, text, bytes, filled.len);
+  const std::size_t size = (range->len + 3) / 4 * 3;
+  Into_result result = std::size_t{0};
+  detail::fill_buffer(buffer, size, [&](char* out) {
+    result = decode_range_into(kernel, options, text, range->off, reinterpret_cast<std::uint8_t*>(out), size);
   });
-  if (status != Status::ok) filled.error = message(status);
-  return filled;
+  if (!result) return {.len = 0, .error = message(result.error().kind).data()};
+  return {.len = *result, .error = nullptr};
 }
 
 // The same with the dispatched kernel, as the public operations run it.
@@ -215,18 +258,47 @@ auto decoder(std::string_view input, const Options& options) {
 
 namespace detail {
 
+std::size_t required_length(std::string_view text) noexcept {
+  std::size_t k = text.size();
+  while (k > 0 && text[k - 1] == padding) --k;
+  return k / 4 * 3 + k % 4 * 3 / 4;
+}
+
+Decode_outcome decode_text(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view text,
+                           std::uint8_t* out, std::size_t capacity) noexcept {
+  // The kernel gets the whole groups: it stops at the first group that is
+  // not all in the alphabet, so it never takes a group with padding, and
+  // what it stores lies before the trailing '=', below the capacity.
+  const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+  const std::size_t whole = text.size() / 4 * 4;
+  const std::size_t done = whole == 0 ? 0 : kernel.decode(alphabet, in, whole, out, capacity);
+  Decode_outcome d;
+  std::size_t dropped = 0;
+  Group_decoder decoder(alphabet, pad, text.data(), text.size(), reinterpret_cast<char*>(out), capacity);
+  d.status = decoder.run(done, dropped, d.at);
+  if (d.status == Status::ok) d.len = (text.size() + 3) / 4 * 3 - dropped;
+  return d;
+}
+
+std::size_t non_canonical_at(const Alphabet& alphabet, bool pad, std::string_view text, std::size_t len) noexcept {
+  // The length of the encoding of `len` bytes; `text` is never shorter.
+  const std::size_t full = len / 3 * 4, rest = len % 3;
+  const std::size_t canonical = rest == 0 ? full : pad ? full + 4 : full + rest + 1;
+  if (text.size() > canonical) return canonical;
+  // The last character of a short group carries bits that fall outside the
+  // bytes: 4 after one byte, 2 after two. They must be zero.
+  if (rest == 0) return std::string_view::npos;
+  const std::size_t last = full + rest;
+  const unsigned leftover = rest == 1 ? 0xF : 0x3;
+  const auto v = static_cast<unsigned>(alphabet.dmap()[static_cast<std::uint8_t>(text[last])]);
+  return (v & leftover) == 0 ? std::string_view::npos : last;
+}
+
 Decode_status decode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view text,
                           std::uint8_t* out, std::size_t& len) noexcept {
-  const std::size_t padded = (text.size() + 3) / 4 * 4;
-  const std::size_t size = padded / 4 * 3;
-  const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
-  // The kernel gets the groups before the last one.
-  const std::size_t done = padded == 0 ? 0 : kernel.decode(alphabet, in, padded - 4, out, size);
-  std::size_t dropped = 0;
-  Group_decoder decoder(alphabet, pad, text.data(), text.size(), reinterpret_cast<char*>(out));
-  const Status status = decoder.run(done, dropped);
-  len = size - dropped;
-  return status;
+  const Decode_outcome d = decode_text(kernel, alphabet, pad, text, out, (text.size() + 3) / 4 * 3);
+  len = d.status == Status::ok ? d.len : (text.size() + 3) / 4 * 3;
+  return d.status;
 }
 
 Result<Sub> decode_sub_with(const Kernel& kernel, std::string_view input, const Options& options) {
@@ -245,6 +317,22 @@ Result<Sub> decode_sub(std::string_view input, const Options& options) {
 
 Result<std::string> decode(std::string_view input, const Options& options) {
   return detail::as_text(decoder(input, options));
+}
+
+Into_result decoded_length(std::string_view input, const Options& options) {
+  const auto range = detail::resolve_range(input.size(), options.off, options.len);
+  if (!range) return Error{.kind = Error_kind::Invalid_bounds};
+  return detail::required_length(input.substr(range->off, range->len));
+}
+
+Into_result decode_into(std::string_view input, std::span<char> out, const Options& options) {
+  const auto range = detail::resolve_range(input.size(), options.off, options.len);
+  if (!range) return Error{.kind = Error_kind::Invalid_bounds};
+  const std::string_view text = input.substr(range->off, range->len);
+  const std::size_t need = detail::required_length(text);
+  if (out.size() < need) return Error{.kind = Error_kind::Output_too_small};
+  return decode_range_into(detail::dispatched_kernel(), options, text, range->off,
+                           reinterpret_cast<std::uint8_t*>(out.data()), need);
 }
 
 }  // namespace Base64

@@ -32,6 +32,9 @@ constexpr std::array all{
 #if defined(BASE64_KERNEL_AVX2)
     Kernel{"avx2", cpu_has_avx2, avx2::encode, avx2::decode},
 #endif
+#if defined(BASE64_KERNEL_AVX512_VBMI)
+    Kernel{"avx512_vbmi", cpu_has_avx512_vbmi, avx512_vbmi::encode, avx512_vbmi::decode},
+#endif
 #if defined(BASE64_KERNEL_NEON)
     // Advanced SIMD is part of every AArch64 CPU.
     Kernel{"neon", always, neon::encode, neon::decode},
@@ -61,6 +64,27 @@ bool cpu_has_avx2() noexcept {
   if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
   constexpr unsigned avx2 = 1u << 5;
   return (ebx & avx2) != 0;
+#else
+  return false;
+#endif
+}
+
+bool cpu_has_avx512_vbmi() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  constexpr unsigned osxsave = 1u << 27;
+  if ((ecx & osxsave) == 0) return false;
+  // XCR0 bits 1, 2, 5, 6 and 7: the OS saves and restores XMM and YMM
+  // state, the opmask registers, and the upper halves of ZMM0-15 and all of
+  // ZMM16-31.
+  unsigned xcr0_lo = 0, xcr0_hi = 0;
+  __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
+  constexpr unsigned zmm_state = 0xE6u;
+  if ((xcr0_lo & zmm_state) != zmm_state) return false;
+  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+  constexpr unsigned avx512f = 1u << 16, avx512bw = 1u << 30, avx512vbmi = 1u << 1;
+  return (ebx & (avx512f | avx512bw)) == (avx512f | avx512bw) && (ecx & avx512vbmi) != 0;
 #else
   return false;
 #endif

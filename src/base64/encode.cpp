@@ -68,7 +68,7 @@ std::size_t encode_by_pairs(const detail::Encode_pairs& t, const std::uint8_t* i
   return i;
 }
 
-// Encodes `len` bytes into 4 * ceil(len / 3) characters at `out`.
+// Encodes `len` bytes into ceil(4 * len / 3) characters at `out`, no padding.
 void encode_groups(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
   std::size_t i = 0;
   if constexpr (std::endian::native == std::endian::little) {
@@ -83,11 +83,11 @@ void encode_groups(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
   const auto& emap = alphabet.emap();
   out += i / 3 * 4;
   for (; len - i >= 3; i += 3, out += 4) emit(emap, in[i], in[i + 1], in[i + 2], out);
-  switch (len - i) {
-    case 2: emit(emap, in[i], in[i + 1], 0, out); break;
-    case 1: emit(emap, in[i], 0, 0, out); break;
-    default: break;
-  }
+  if (len - i == 0) return;
+  // A short last group: 2 or 3 characters, nothing after them.
+  char group[4];
+  emit(emap, in[i], len - i == 2 ? in[i + 1] : std::uint8_t{0}, 0, group);
+  std::memcpy(out, group, len - i + 1);
 }
 
 // Encodes the selected range into `buffer`.
@@ -115,19 +115,28 @@ auto encoder(std::string_view input, const Options& options) {
 
 namespace detail {
 
-std::size_t encode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view input,
+std::size_t encode_text(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view input,
                         char* out) noexcept {
   const auto* in = reinterpret_cast<const std::uint8_t*>(input.data());
   const std::size_t len = input.size();
   const std::size_t done = kernel.encode(alphabet, in, len, out);
   encode_groups(alphabet, in + done, len - done, out + done / 3 * 4);
 
-  const std::size_t groups = (len + 2) / 3;
-  const std::size_t missing = groups * 3 - len;  // bytes short of a full last group
-  const std::size_t size = groups * 4;
-  if (!pad) return size - missing;
-  for (std::size_t k = size - missing; k < size; ++k) out[k] = padding;
-  return size;
+  const std::size_t full = len / 3 * 4, rest = len % 3;
+  if (rest == 0) return full;
+  if (!pad) return full + rest + 1;
+  for (std::size_t k = full + rest + 1; k < full + 4; ++k) out[k] = padding;
+  return full + 4;
+}
+
+std::size_t encode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view input,
+                        char* out) noexcept {
+  const std::size_t text = encode_text(kernel, alphabet, pad, input, out);
+  // Unpadded, the buffer of a short last group ends with the alphabet's
+  // first character: the zero bits that padding would have covered.
+  const std::size_t size = (input.size() + 2) / 3 * 4;
+  for (std::size_t k = text; k < size; ++k) out[k] = static_cast<char>(alphabet.emap()[0]);
+  return text;
 }
 
 Result<Sub> encode_sub_with(const Kernel& kernel, std::string_view input, const Options& options) {
@@ -154,6 +163,17 @@ std::string encode_string(std::string_view input, const String_options& options)
 
 std::string encode_exn(std::string_view input, const Options& options) {
   return detail::as_text_or_throw(encoder(input, options));
+}
+
+Into_result encode_into(std::string_view input, std::span<char> out, const Options& options) {
+  const auto range = detail::resolve_range(input.size(), options.off, options.len);
+  if (!range) return Error{.kind = Error_kind::Invalid_bounds};
+  const std::size_t n = range->len;
+  // n < 2^63, so neither length can overflow.
+  const std::size_t size = options.pad ? (n + 2) / 3 * 4 : n / 3 * 4 + (n % 3 == 0 ? 0 : n % 3 + 1);
+  if (out.size() < size) return Error{.kind = Error_kind::Output_too_small};
+  return detail::encode_text(detail::dispatched_kernel(), options.alphabet, options.pad,
+                             input.substr(range->off, n), out.data());
 }
 
 }  // namespace Base64

@@ -38,7 +38,7 @@ using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t
                                     std::uint8_t* out, std::size_t out_capacity) noexcept;
 
 struct Kernel {
-  const char* name;         // the instruction set: "scalar", "avx2", "neon", ...
+  const char* name;         // the instruction set: "scalar", "avx2", "avx512_vbmi", "neon", ...
   bool (*supported)() noexcept;  // whether this CPU and OS can run it
   Encode_bulk encode;
   Decode_bulk decode;
@@ -54,6 +54,10 @@ const Kernel& dispatched_kernel() noexcept;
 // Whether CPUID and XGETBV say the CPU has AVX2 and the OS saves YMM state.
 bool cpu_has_avx2() noexcept;
 
+// Whether CPUID says the CPU has AVX512F, AVX512BW and AVX512VBMI and XGETBV
+// that the OS saves the opmask and ZMM state as well as XMM and YMM.
+bool cpu_has_avx512_vbmi() noexcept;
+
 // The kernels of each instruction set: simd/<isa>.cpp defines them in the
 // namespace of its instruction set, and all of its own code with them, inside
 // the target region of simd/target_region.hpp. Code of a kernel namespace runs
@@ -65,11 +69,31 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
                    std::size_t out_capacity) noexcept;
 }  // namespace avx2
 
+namespace avx512_vbmi {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept;
+}  // namespace avx512_vbmi
+
 namespace neon {
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept;
 }  // namespace neon
+
+// The AVX-512 VBMI kernels built with SIMDe's portable intrinsics
+// (simd/avx512_vbmi_simde.cpp), which run on any little-endian CPU: linked into the kernel
+// tests and the kernels fuzzer only, never into the libraries.
+namespace avx512_vbmi_simde {
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept;
+}  // namespace avx512_vbmi_simde
+
+// Those emulated kernels, each always supported (none on a big-endian
+// machine, where SIMDe's x86 lanes do not hold); not among kernels(), so that
+// nothing dispatches to them.
+std::span<const Kernel> emulated_kernels() noexcept;
 
 // The whole cores with a chosen kernel, for the tests and the benchmarks.
 // The public operations are these with dispatched_kernel().

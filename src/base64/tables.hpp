@@ -84,6 +84,10 @@ inline bool same_alphabet(const Alphabet& a, const Alphabet& b) noexcept {
 
 // The compile-time tables when `alphabet` is one of the built-in ones.
 inline const Builtin_tables* builtin_tables(const Alphabet& alphabet) noexcept {
+  // An options record names a built-in alphabet by a tag and hands out the
+  // library's own object for it: no compare needed then.
+  if (&alphabet == &standard_alphabet) return &standard_tables;
+  if (&alphabet == &url_safe_alphabet) return &url_safe_tables;
   if (same_alphabet(alphabet, standard_alphabet)) return &standard_tables;
   if (same_alphabet(alphabet, url_safe_alphabet)) return &url_safe_tables;
   return nullptr;

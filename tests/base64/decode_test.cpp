@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace {
 
@@ -39,6 +41,9 @@ void expect_decodes(const Case& c) {
   SCOPED_TRACE("input \"" + c.input + "\" pad " + (c.options.pad ? "on" : "off"));
   const auto result = Base64::decode(c.input, c.options);
   const auto sub = Base64::decode_sub(c.input, c.options);
+  // decode_into gives the same bytes or the same kind of error.
+  std::vector<char> out(Base64::decoded_length_bound(c.input.size()));
+  const auto into = Base64::decode_into(c.input, out, c.options);
   if (const auto* bytes = std::get_if<Bytes>(&c.expected)) {
     ASSERT_TRUE(result) << result.error().text;
     EXPECT_EQ(*result, bytes->value);
@@ -46,12 +51,16 @@ void expect_decodes(const Case& c) {
     ASSERT_TRUE(sub);
     EXPECT_EQ(sub->off, 0);
     EXPECT_EQ(sub->buffer.substr(0, static_cast<std::size_t>(sub->len)), bytes->value);
+    ASSERT_TRUE(into) << into.error().message();
+    EXPECT_EQ(std::string(out.data(), *into), bytes->value);
   } else {
     const std::string& text = std::get<Error>(c.expected).text;
     ASSERT_FALSE(result) << *result;
     EXPECT_EQ(result.error().text, text);
     ASSERT_FALSE(sub);
     EXPECT_EQ(sub.error().text, text);
+    ASSERT_FALSE(into);
+    EXPECT_EQ(into.error().message(), text);
     try {
       (void)Base64::decode_exn(c.input, c.options);
       ADD_FAILURE() << "no exception";
@@ -167,6 +176,15 @@ TEST(DecodeErrors, EveryByteAtEveryPosition) {
       const bool in_alphabet = Base64::standard_alphabet.dmap()[static_cast<std::size_t>(b)] >= 0;
       for (const bool pad : {true, false}) {
         const auto result = Base64::decode(text, {.pad = pad});
+        std::array<char, 9> out;
+        const auto into = Base64::decode_into(text, out, {.pad = pad});
+        ASSERT_EQ(into.has_value(), result.has_value());
+        if (!into) {
+          EXPECT_EQ(into.error().message(), result.error().text);
+          // '=' ending a group is fine until the character after it.
+          EXPECT_EQ(into.error().offset, b == '=' && t % 4 == 3 ? t + 1 : t);
+          EXPECT_EQ(into.error().byte, static_cast<std::uint8_t>(text[into.error().offset]));
+        }
         if (in_alphabet) {
           ASSERT_TRUE(result);
           EXPECT_EQ(Base64::encode_string(*result, {.pad = pad}), text);

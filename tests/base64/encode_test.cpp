@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -40,6 +41,9 @@ TEST(Rfc4648Vectors, EveryFormAgrees) {
     EXPECT_EQ(Base64::encode(v.input, {.pad = false}).value(), v.bare);
     EXPECT_EQ(Base64::encode_exn(v.input), v.padded);
     EXPECT_EQ(Base64::encode_exn(v.input, {.pad = false}), v.bare);
+    std::string out(12, '\0');
+    EXPECT_EQ(out.substr(0, Base64::encode_into(v.input, out).value()), v.padded);
+    EXPECT_EQ(out.substr(0, Base64::encode_into(v.input, out, {.pad = false}).value()), v.bare);
   }
 }
 
@@ -127,8 +131,11 @@ TEST(SubRanges, EncodeSelectsTheRange) {
     const Base64::Options options{.off = c.off, .len = c.len};
     const auto result = Base64::encode("foobar", options);
     const auto sub = Base64::encode_sub("foobar", options);
+    std::array<char, 8> out;
+    const auto into = Base64::encode_into("foobar", out, options);
     if (c.expected) {
       EXPECT_EQ(result.value(), *c.expected);
+      EXPECT_EQ(std::string(out.data(), into.value()), *c.expected);
       EXPECT_EQ(Base64::encode_exn("foobar", options), *c.expected);
       EXPECT_EQ(sub->buffer, *c.expected);
     } else {
@@ -136,6 +143,8 @@ TEST(SubRanges, EncodeSelectsTheRange) {
       EXPECT_EQ(result.error().text, "Invalid bounds");
       ASSERT_FALSE(sub);
       EXPECT_EQ(sub.error().text, "Invalid bounds");
+      ASSERT_FALSE(into);
+      EXPECT_EQ(into.error().kind, Base64::Error_kind::Invalid_bounds);
       try {
         (void)Base64::encode_exn("foobar", options);
         ADD_FAILURE() << "no exception";

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core.hpp"
 #include "kernels.hpp"
 
 namespace {
@@ -125,10 +126,13 @@ Decoded run_decode(const detail::Kernel& k, const Base64::Alphabet& a, bool pad,
 
 // ------------------------------------------------------------- fixtures
 
+// The library's kernels that this machine runs, and the emulated ones,
+// which run everywhere.
 std::vector<const detail::Kernel*> supported_kernels() {
   std::vector<const detail::Kernel*> ks;
   for (const auto& k : detail::kernels())
     if (k.supported()) ks.push_back(&k);
+  for (const auto& k : detail::emulated_kernels()) ks.push_back(&k);
   return ks;
 }
 
@@ -190,6 +194,29 @@ TEST(Kernels, ScalarIsAlwaysThereAndFirst) {
   EXPECT_TRUE(detail::dispatched_kernel().supported());
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The compiler's own CPU check (CPUID, and XGETBV for the register state)
+// against the library's: the best kernel the CPU can run is the one chosen.
+TEST(Kernels, DispatchPicksTheBestTheCpuRuns) {
+  __builtin_cpu_init();
+  const bool avx2 = __builtin_cpu_supports("avx2");
+  const bool vbmi = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                    __builtin_cpu_supports("avx512vbmi");
+  // Without either, this internal build may dispatch to an emulated kernel.
+  if (vbmi || avx2) {
+    EXPECT_STREQ(detail::dispatched_kernel().name, vbmi ? "avx512_vbmi" : "avx2");
+  }
+  for (const auto& k : detail::kernels()) {
+    const std::string name = k.name;
+    if (name == "avx2") {
+      EXPECT_EQ(k.supported(), avx2);
+    } else if (name == "avx512_vbmi") {
+      EXPECT_EQ(k.supported(), vbmi);
+    }
+  }
+}
+#endif
+
 // An AArch64 build has the NEON kernel, and uses it: without it, every
 // comparison below would pass with the scalar core alone.
 TEST(Kernels, NeonOnAarch64) {
@@ -241,20 +268,26 @@ TEST(Kernels, DecodeMatchesScalar) {
 }
 
 // One character of a valid text replaced, at every position, by '=', by a
-// byte outside the alphabet and by a NUL: whatever the scalar core makes of
-// it (an error or, for '=' near the end, a shorter result), every kernel
-// makes the same. The text spans several kernel blocks and a scalar tail.
+// byte outside the alphabet, by a NUL, and by a character of the alphabet
+// with its top bit flipped (which a lookup by the low 7 bits alone would take
+// for that character): whatever the scalar core makes of it (an error or,
+// for '=' near the end, a shorter result), every kernel makes the same. The
+// text spans several kernel blocks and a scalar tail.
 TEST(Kernels, BadByteAtEveryPosition) {
   std::mt19937_64 rng(3);
   for (const auto& a : alphabets()) {
     const auto& dmap = a.alphabet.dmap();
+    const auto in_alphabet = [&](char c) { return dmap[static_cast<std::uint8_t>(c)] >= 0; };
     char outside = '\x80';
-    while (dmap[static_cast<std::uint8_t>(outside)] >= 0 || outside == pad_char) ++outside;
+    while (in_alphabet(outside) || outside == pad_char) ++outside;
+    char flipped = pad_char;
+    for (const std::uint8_t c : a.alphabet.emap())
+      if (!in_alphabet(static_cast<char>(c ^ 0x80)) && (c ^ 0x80) != pad_char) flipped = static_cast<char>(c ^ 0x80);
     for (const bool pad : {true, false}) {
       const std::string valid = Base64::encode_string(random_bytes(rng, 200), {.pad = pad, .alphabet = a.alphabet});
       for (std::size_t t = 0; t < valid.size(); ++t) {
-        for (const char bad : {pad_char, outside, '\0'}) {
-          if (dmap[static_cast<std::uint8_t>(bad)] >= 0) continue;
+        for (const char bad : {pad_char, outside, '\0', flipped}) {
+          if (in_alphabet(bad)) continue;
           std::string text = valid;
           text[t] = bad;
           SCOPED_TRACE(std::string(a.name) + " byte " + std::to_string(static_cast<std::uint8_t>(bad)) + " at " +
@@ -317,6 +350,46 @@ TEST(Kernels, SubRangesMatchScalar) {
         EXPECT_EQ(*got, *dec_ref) << k->name;
       else
         EXPECT_EQ(got.error(), dec_ref.error()) << k->name;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The cores of the _into calls write exactly the text or the bytes: into
+// heap blocks of exactly that size, with every kernel and every alphabet
+// kind, valid texts with trailing padding of every length and texts with a
+// bad byte near the end (where the output is tightest).
+TEST(Kernels, IntoExactOutputs) {
+  std::mt19937_64 rng(5);
+  for (const auto* k : supported_kernels()) {
+    for (const auto& a : alphabets()) {
+      for (const std::size_t n : lengths()) {
+        if (n > 400 && n % 7 != 0) continue;
+        const std::string in = random_bytes(rng, n);
+        for (const bool pad : {true, false}) {
+          SCOPED_TRACE(std::string(k->name) + " " + a.name + " length " + std::to_string(n) + (pad ? " pad" : ""));
+          const std::string text = model_encode(a.alphabet, pad, in).substr(0, pad ? std::string::npos : (n * 4 + 2) / 3);
+          const auto out = std::make_unique<char[]>(text.size());
+          const auto input = exact_copy(in);
+          ASSERT_EQ(detail::encode_text(*k, a.alphabet, pad, {input.get(), n}, out.get()), text.size());
+          ASSERT_EQ(std::string(out.get(), text.size()), text);
+
+          for (const std::string& t : {text, text + "====", text.empty() ? text : text.substr(0, text.size() - 1) + "!"}) {
+            const auto chars = exact_copy(t);
+            const std::size_t need = detail::required_length(t);
+            const auto bytes = std::make_unique<std::uint8_t[]>(need);
+            const auto d = detail::decode_text(*k, a.alphabet, pad, {chars.get(), t.size()}, bytes.get(), need);
+            const Decoded expected = model_decode(a.alphabet, pad, t);
+            ASSERT_EQ(d.status, expected.status) << t;
+            if (d.status != Decode_status::ok) continue;
+            ASSERT_EQ(d.len, need);
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(bytes.get()), need), expected.buffer.substr(0, need));
+          }
+        }
+      }
     }
   }
 }

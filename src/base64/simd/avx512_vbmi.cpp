@@ -1,0 +1,224 @@
+// AVX-512 VBMI kernels: 48 bytes to 64 characters per step, and back, for
+// any alphabet at the speed of the standard one.
+//
+// References:
+// - W. Muła, D. Lemire, "Base64 encoding and decoding at almost the speed of
+//   a memory copy", Software: Practice and Experience 50(2), 2020
+//   (arXiv:1910.05109): VPERMB to gather the groups and VPMULTISHIFTQB to
+//   cut out the six-bit fields when encoding; multiply-adds and VPERMB to
+//   pack the values when decoding.
+// - VPERMB as a lookup in a 64-entry table (the alphabet's characters), and
+//   VPERMI2B as one in a 128-entry table indexed by the low 7 bits of each
+//   byte: two of them and a blend on the top bit give the 256-entry reverse
+//   table of any alphabet.
+//
+// This file is built twice (avx512_intrinsics.hpp). For the library,
+// everything after the #includes is compiled for AVX-512 F, BW and VBMI
+// through the target region of target_region.hpp, and lives in
+// Base64::detail::avx512_vbmi; nothing here runs unless
+// cpu_has_avx512_vbmi() said yes. For the tests, the same code is emulated by
+// SIMDe, at the baseline, in Base64::detail::avx512_vbmi_simde. The kernels
+// obey the contract in kernels.hpp: every full-width load and store is
+// checked against the given bounds before it is made, the last blocks are
+// loaded and stored through masks of exactly their bytes, and a decoding
+// block is stored only once all its characters are known to be in the
+// alphabet.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "../kernels.hpp"
+#include "avx512_intrinsics.hpp"
+
+BASE64_AVX512_VBMI_REGION_BEGIN
+
+namespace Base64::detail::BASE64_AVX512_VBMI {
+namespace {
+
+// A mask of one bit per byte of a register (the compiler's __mmask64, where
+// it has one).
+using Mask = std::uint64_t;
+
+// The first k bytes of a register, 0 <= k <= 64.
+inline Mask first_bytes(std::size_t k) noexcept { return k >= 64 ? ~Mask{0} : (Mask{1} << k) - 1; }
+
+// A VPERMB index: byte i of the result is byte at[i] of the source.
+struct alignas(64) Byte_order {
+  std::uint8_t at[64];
+};
+
+inline __m512i load(const Byte_order& order) noexcept { return _mm512_load_si512(order.at); }
+
+// ---------------------------------------------------------------- encoding
+
+// 48 bytes, 16 groups, 3 bytes per 32-bit word as [b a c b] from the group
+// [a b c]: the order split_sextets wants.
+constexpr Byte_order group_order = [] {
+  Byte_order o{};
+  for (unsigned g = 0; g < 16; ++g) {
+    const auto a = static_cast<std::uint8_t>(3 * g);
+    o.at[4 * g] = static_cast<std::uint8_t>(a + 1);
+    o.at[4 * g + 1] = a;
+    o.at[4 * g + 2] = static_cast<std::uint8_t>(a + 2);
+    o.at[4 * g + 3] = static_cast<std::uint8_t>(a + 1);
+  }
+  return o;
+}();
+
+inline __m512i load_groups(__m512i order, __m512i bytes) noexcept { return _mm512_permutexvar_epi8(order, bytes); }
+
+// Per 32-bit word, from [b a c b] to the four six-bit values, one per byte
+// in text order. As 16-bit halves:
+//   low  aaaaaaaa bbbbbbbb: s0 = bits 15..10, s1 = bits 9..4
+//   high bbbbbbbb cccccccc: s2 = bits 11..6,  s3 = bits 5..0
+// so in a 64-bit word of two groups the fields start at bits 10, 4, 22, 16,
+// and 32 more for the second group. VPMULTISHIFTQB gives each byte the 8 bits
+// that start at its field; the top two belong to a neighbour, and the lookup
+// below ignores them.
+inline __m512i split_sextets(__m512i x) noexcept {
+  return _mm512_multishift_epi64_epi8(_mm512_set1_epi64(0x3036'242A'1016'040A), x);
+}
+
+// Six-bit values to characters: VPERMB reads only the low 6 bits of each
+// index, so the 64 characters of any alphabet are one table.
+inline __m512i translate(__m512i table, __m512i sextets) noexcept { return _mm512_permutexvar_epi8(sextets, table); }
+
+// 48 bytes to 64 characters per block: four blocks per step while there is
+// room for them, one while 64 bytes can be loaded, then the last groups
+// through masks, at most 16 at a time. A full block at i reads in[i, i + 64)
+// and stores out[4i/3, 4i/3 + 64).
+std::size_t encode_blocks(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
+  const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
+  const __m512i order = load(group_order);
+  const auto block = [&](__m512i bytes) { return translate(table, split_sextets(load_groups(order, bytes))); };
+  std::size_t i = 0;
+  for (; len - i >= 3 * 48 + 64; i += 4 * 48, out += 4 * 64) {
+    const __m512i t0 = block(_mm512_loadu_si512(in + i));
+    const __m512i t1 = block(_mm512_loadu_si512(in + i + 48));
+    const __m512i t2 = block(_mm512_loadu_si512(in + i + 2 * 48));
+    const __m512i t3 = block(_mm512_loadu_si512(in + i + 3 * 48));
+    _mm512_storeu_si512(out, t0);
+    _mm512_storeu_si512(out + 64, t1);
+    _mm512_storeu_si512(out + 2 * 64, t2);
+    _mm512_storeu_si512(out + 3 * 64, t3);
+  }
+  for (; len - i >= 64; i += 48, out += 64) _mm512_storeu_si512(out, block(_mm512_loadu_si512(in + i)));
+  for (std::size_t groups; (groups = std::min<std::size_t>((len - i) / 3, 16)) != 0; i += 3 * groups) {
+    const __m512i text = block(_mm512_maskz_loadu_epi8(first_bytes(3 * groups), in + i));
+    _mm512_mask_storeu_epi8(out, first_bytes(4 * groups), text);
+    out += 4 * groups;
+  }
+  return i;
+}
+
+// ---------------------------------------------------------------- decoding
+
+// The three bytes of each 32-bit word, high first, for the 16 words; the
+// last 16 bytes of the result are left over.
+constexpr Byte_order packed_order = [] {
+  Byte_order o{};
+  for (unsigned g = 0; g < 16; ++g) {
+    o.at[3 * g] = static_cast<std::uint8_t>(4 * g + 2);
+    o.at[3 * g + 1] = static_cast<std::uint8_t>(4 * g + 1);
+    o.at[3 * g + 2] = static_cast<std::uint8_t>(4 * g);
+  }
+  return o;
+}();
+
+// Four six-bit values per 32-bit word, in text order, to the 48 bytes of 16
+// groups at the start of the register:
+//   00aaaaaa 00bbbbbb 00cccccc 00dddddd
+//   -> 16-bit aaaaaabbbbbb, ccccccdddddd   (multiply-add by 64 and 1)
+//   -> 32-bit aaaaaabb bbbbcccc ccdddddd   (multiply-add by 4096 and 1)
+//   -> its three bytes high first, across the whole register.
+inline __m512i pack_groups(__m512i order, __m512i v) noexcept {
+  const __m512i pairs = _mm512_maddubs_epi16(v, _mm512_set1_epi32(0x01400140));
+  const __m512i words = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
+  return _mm512_permutexvar_epi8(order, words);
+}
+
+// A lookup gives the six-bit values of 64 characters by the alphabet's dmap,
+// and `outside`, the characters that are not in the alphabet (whose values
+// are then meaningless).
+
+// Alphabets whose codes are all below 128, the built-in ones among them: one
+// 128-entry lookup by the low 7 bits of the code. A code outside the
+// alphabet has the top bit set in its entry (-1) or in itself (128 and up).
+struct Ascii_lookup {
+  __m512i low0, low1;  // dmap[0, 64) and dmap[64, 128)
+
+  __m512i operator()(__m512i c, Mask& outside) const noexcept {
+    const __m512i v = _mm512_permutex2var_epi8(low0, c, low1);
+    outside = _mm512_movepi8_mask(_mm512_or_si512(v, c));
+    return v;
+  }
+};
+
+// Any alphabet: a 128-entry lookup in each half of the dmap, chosen by the
+// top bit of the code. A code outside the alphabet finds -1.
+struct Any_lookup {
+  __m512i low0, low1, high0, high1;  // dmap[0, 64), ... dmap[192, 256)
+
+  __m512i operator()(__m512i c, Mask& outside) const noexcept {
+    const __m512i low = _mm512_permutex2var_epi8(low0, c, low1);
+    const __m512i high = _mm512_permutex2var_epi8(high0, c, high1);
+    const __m512i v = _mm512_mask_blend_epi8(_mm512_movepi8_mask(c), low, high);
+    outside = _mm512_movepi8_mask(v);
+    return v;
+  }
+};
+
+// 64 characters to 48 bytes per block while the block is in the alphabet:
+// two blocks per step while there is room for both, then one at a time, the
+// last ones through masks. A full block at i reads in[i, i + 64) and stores
+// out[3i/4, 3i/4 + 64).
+template <class Lookup>
+std::size_t decode_blocks(const Lookup& lookup, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                          std::size_t out_capacity) noexcept {
+  const __m512i order = load(packed_order);
+  std::size_t i = 0;
+  for (; len - i >= 128 && out_capacity - i / 4 * 3 >= 48 + 64; i += 128) {
+    Mask outside0, outside1;
+    const __m512i v0 = lookup(_mm512_loadu_si512(in + i), outside0);
+    const __m512i v1 = lookup(_mm512_loadu_si512(in + i + 64), outside1);
+    if ((outside0 | outside1) != 0) break;
+    _mm512_storeu_si512(out + i / 4 * 3, pack_groups(order, v0));
+    _mm512_storeu_si512(out + i / 4 * 3 + 48, pack_groups(order, v1));
+  }
+  for (std::size_t chars; (chars = std::min<std::size_t>((len - i) / 4 * 4, 64)) != 0; i += chars) {
+    const Mask lanes = first_bytes(chars);
+    const std::size_t at = i / 4 * 3, bytes = chars / 4 * 3;
+    if (out_capacity - at < bytes) break;
+    Mask outside;
+    const __m512i v = lookup(_mm512_maskz_loadu_epi8(lanes, in + i), outside);
+    if ((outside & lanes) != 0) break;
+    if (out_capacity - at >= 64)
+      _mm512_storeu_si512(out + at, pack_groups(order, v));
+    else
+      _mm512_mask_storeu_epi8(out + at, first_bytes(bytes), pack_groups(order, v));
+  }
+  return i;
+}
+
+}  // namespace
+
+std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
+  if (len < 3) return 0;
+  return encode_blocks(alphabet, in, len, out);
+}
+
+std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                   std::size_t out_capacity) noexcept {
+  if (len < 4) return 0;
+  const std::int8_t* dmap = alphabet.dmap().data();
+  const __m512i low0 = _mm512_loadu_si512(dmap), low1 = _mm512_loadu_si512(dmap + 64);
+  const __m512i high0 = _mm512_loadu_si512(dmap + 128), high1 = _mm512_loadu_si512(dmap + 192);
+  // Every code from 128 up outside the alphabet: all those entries are -1.
+  if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0})
+    return decode_blocks(Ascii_lookup{low0, low1}, in, len, out, out_capacity);
+  return decode_blocks(Any_lookup{low0, low1, high0, high1}, in, len, out, out_capacity);
+}
+
+}  // namespace Base64::detail::BASE64_AVX512_VBMI
+
+BASE64_AVX512_VBMI_REGION_END
