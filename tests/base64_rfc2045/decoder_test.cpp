@@ -1106,3 +1106,43 @@ TEST(DecodeInto, PaddingInEveryPosition) {
     }
   }
 }
+
+// The bulk calls allocate nothing per call: the decoder's scratch is made
+// once, by its first decode_into; encode_bytes writes into the space or the
+// encoder's own buffer.
+TEST(BulkCalls, NothingAllocatedPerCall) {
+  std::string bytes(30'000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + 7);
+  const std::string body = encode_lines(bytes, 76) + " *\r";
+  {
+    Decoder d = decoder(Source::String{body});
+    std::vector<char> out(bytes.size() + 3);
+    Decoded r = decode_into(d, std::span<char>(out).first(10));
+    std::size_t n = r.written;
+    const std::int64_t before = allocation_count;
+    int malformed = 0;
+    for (int calls = 0; r.stop != Decode_stop::End && calls < 100; ++calls) {
+      r = decode_into(d, std::span<char>(out).subspan(n));
+      n += r.written;
+      malformed += r.stop == Decode_stop::Malformed;
+    }
+    EXPECT_EQ(allocation_count, before);
+    EXPECT_EQ(r.stop, Decode_stop::End);
+    EXPECT_EQ(malformed, 2);
+    EXPECT_TRUE(std::string_view(out.data(), n) == bytes);
+  }
+  {
+    std::string text;
+    text.reserve(2 * bytes.size());
+    Encoder e = encoder(Destination::Buffer{text});
+    std::vector<char> space(4096);
+    Encoder m = encoder(Destination::Manual{});
+    dst(m, space, 0, 4096);
+    const std::int64_t before = allocation_count;
+    std::size_t taken = 0;
+    EXPECT_EQ(encode_bytes(e, bytes, taken), Encode_result::Ok);
+    EXPECT_EQ(encode_bytes(m, bytes, taken), Encode_result::Partial);
+    EXPECT_EQ(allocation_count, before);
+    EXPECT_EQ(taken, 4096u / 78 * 57 + (4096 % 78) / 4 * 3);
+  }
+}
