@@ -21,9 +21,6 @@
 //   whole     the whole-string Base64::decode and Base64::encode_string of
 //             the same payload, without line breaks: the speed the bulk
 //             calls aim at (MB/s of input: the body, or the text).
-//   peers, when found at configure time, on the same data in 4 KiB chunks:
-//     gmime, openssl (EVP_EncodeUpdate / EVP_DecodeUpdate, 64-column lines),
-//     and gmime_per_byte: GMime's encode step called once per byte.
 // and memcpy/<size> copies the same number of bytes, for scale: divide each
 // figure by the memcpy of its input size for the ratio.
 #include <base64/base64.hpp>
@@ -42,12 +39,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(BASE64_BENCH_OPENSSL)
-#include <openssl/evp.h>
-#endif
-#if defined(BASE64_BENCH_GMIME)
-#include <gmime/gmime.h>
-#endif
 
 namespace {
 
@@ -392,99 +383,6 @@ void bench_encode_bulk_manual(benchmark::State& state) {
   count_bytes(state, in.size());
 }
 
-// ---- Peers ------------------------------------------------------------------
-
-#if defined(BASE64_BENCH_GMIME)
-// GMime's step functions: the encoder ends lines with LF alone; the decoder
-// skips every byte outside the alphabet.
-void gmime_decode(benchmark::State& state) {
-  const std::string& body = decode_input();
-  auto out = std::make_unique_for_overwrite<unsigned char[]>(decode_raw_size + 3);
-  const auto* in = reinterpret_cast<const unsigned char*>(body.data());
-  std::size_t n = 0;
-  for (auto _ : state) {
-    int st = 0;
-    guint32 save = 0;
-    n = 0;
-    for (std::size_t pos = 0; pos < body.size(); pos += chunk_size)
-      n += g_mime_encoding_base64_decode_step(in + pos, std::min(chunk_size, body.size() - pos), out.get() + n, &st,
-                                              &save);
-    benchmark::ClobberMemory();
-  }
-  if (n != decode_raw_size || std::memcmp(out.get(), decode_raw().data(), n)) state.SkipWithError("wrong bytes");
-  count_bytes(state, body.size());
-}
-
-void gmime_encode(benchmark::State& state, std::size_t step) {
-  const std::string& input = encode_input();
-  auto out = std::make_unique_for_overwrite<unsigned char[]>(GMIME_BASE64_ENCODE_LEN(input.size()));
-  const auto* in = reinterpret_cast<const unsigned char*>(input.data());
-  for (auto _ : state) {
-    int st = 0;
-    guint32 save = 0;
-    std::size_t n = 0, pos = 0;
-    for (; pos + step < input.size(); pos += step)
-      n += g_mime_encoding_base64_encode_step(in + pos, step, out.get() + n, &st, &save);
-    n += g_mime_encoding_base64_encode_close(in + pos, input.size() - pos, out.get() + n, &st, &save);
-    benchmark::DoNotOptimize(n);
-    benchmark::ClobberMemory();
-  }
-  count_bytes(state, input.size());
-}
-#endif
-
-#if defined(BASE64_BENCH_OPENSSL)
-// OpenSSL's EVP streaming codec: 64-character lines ending in LF; its decoder
-// takes the CR LF body.
-void openssl_decode(benchmark::State& state) {
-  const std::string& body = decode_input();
-  auto out = std::make_unique_for_overwrite<unsigned char[]>(decode_raw_size + chunk_size);
-  const auto* in = reinterpret_cast<const unsigned char*>(body.data());
-  std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
-  std::size_t n = 0;
-  bool ok = true;
-  for (auto _ : state) {
-    EVP_DecodeInit(ctx.get());
-    n = 0;
-    for (std::size_t pos = 0; pos < body.size(); pos += chunk_size) {
-      int len = 0;
-      ok &= EVP_DecodeUpdate(ctx.get(), out.get() + n, &len, in + pos,
-                             static_cast<int>(std::min(chunk_size, body.size() - pos))) >= 0;
-      n += static_cast<std::size_t>(len);
-    }
-    int len = 0;
-    ok &= EVP_DecodeFinal(ctx.get(), out.get() + n, &len) == 1;
-    n += static_cast<std::size_t>(len);
-    benchmark::ClobberMemory();
-  }
-  if (!ok || n != decode_raw_size || std::memcmp(out.get(), decode_raw().data(), n))
-    state.SkipWithError("wrong bytes");
-  count_bytes(state, body.size());
-}
-
-void openssl_encode(benchmark::State& state) {
-  const std::string& input = encode_input();
-  auto out = std::make_unique_for_overwrite<unsigned char[]>(input.size() / 48 * 66 + chunk_size * 2);
-  const auto* in = reinterpret_cast<const unsigned char*>(input.data());
-  std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
-  for (auto _ : state) {
-    EVP_EncodeInit(ctx.get());
-    std::size_t n = 0;
-    for (std::size_t pos = 0; pos < input.size(); pos += chunk_size) {
-      int len = 0;
-      EVP_EncodeUpdate(ctx.get(), out.get() + n, &len, in + pos,
-                       static_cast<int>(std::min(chunk_size, input.size() - pos)));
-      n += static_cast<std::size_t>(len);
-    }
-    int len = 0;
-    EVP_EncodeFinal(ctx.get(), out.get() + n, &len);
-    benchmark::DoNotOptimize(n + static_cast<std::size_t>(len));
-    benchmark::ClobberMemory();
-  }
-  count_bytes(state, input.size());
-}
-#endif
-
 void register_all() {
   const std::string decode_size = std::to_string(decode_input().size());
   const std::string encode_size = std::to_string(encode_input_size);
@@ -495,12 +393,6 @@ void register_all() {
   add("decode/string/" + decode_size, bench_decode, Source_kind::String);
   add("decode/manual_4k/" + decode_size, bench_decode, Source_kind::Manual_4k);
   add("decode/channel/" + decode_size, bench_decode, Source_kind::Channel);
-#if defined(BASE64_BENCH_GMIME)
-  add("decode/gmime/" + decode_size, gmime_decode);
-#endif
-#if defined(BASE64_BENCH_OPENSSL)
-  add("decode/openssl/" + decode_size, openssl_decode);
-#endif
   const std::string body_size = std::to_string(payload_body().size());
   const std::string text_size = std::to_string(payload_text().size());
   add("decode_bulk/string/" + body_size, bench_decode_bulk, Source_kind::String);
@@ -515,13 +407,6 @@ void register_all() {
   add("encode/buffer/" + encode_size, bench_encode_buffer);
   add("encode/channel/" + encode_size, bench_encode_channel);
   add("encode/manual_4k/" + encode_size, bench_encode_manual);
-#if defined(BASE64_BENCH_GMIME)
-  add("encode/gmime/" + encode_size, gmime_encode, chunk_size);
-  add("encode/gmime_per_byte/" + encode_size, gmime_encode, std::size_t{1});
-#endif
-#if defined(BASE64_BENCH_OPENSSL)
-  add("encode/openssl/" + encode_size, openssl_encode);
-#endif
 }
 
 }  // namespace

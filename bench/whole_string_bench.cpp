@@ -13,8 +13,6 @@
 //             scalar, avx2, avx512_vbmi (those the CPU runs)
 //                       one kernel and the scalar core, into a ready buffer
 //                       (the kernel-only figure: no range, no options)
-//             openssl, gmime
-//                       peers, when they were found at configure time
 //   alphabet  standard, url_safe, and caller-made ones: bcrypt (the order of
 //             bcrypt's alphabet: runs of consecutive codes), shuffled (the
 //             standard characters in a random order) and random (64 random
@@ -43,12 +41,6 @@
 
 #include "kernels.hpp"
 
-#if defined(BASE64_BENCH_OPENSSL)
-#include <openssl/evp.h>
-#endif
-#if defined(BASE64_BENCH_GMIME)
-#include <gmime/gmime.h>
-#endif
 
 namespace {
 
@@ -254,62 +246,7 @@ void decode_kernel(benchmark::State& state, const detail::Kernel* k, const Named
   count_bytes(state, size);
 }
 
-#if defined(BASE64_BENCH_OPENSSL)
-// EVP_EncodeBlock pads; EVP_DecodeBlock takes padded text and also skips
-// leading and trailing white space.
-void encode_openssl(benchmark::State& state, std::size_t size) {
-  const std::string_view in = bytes_of_size(size);
-  Aligned out((size + 2) / 3 * 4 + 1);
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(EVP_EncodeBlock(out.bytes(), reinterpret_cast<const unsigned char*>(in.data()),
-                                             static_cast<int>(size)));
-    benchmark::ClobberMemory();
-  }
-  count_bytes(state, size);
-}
 
-void decode_openssl(benchmark::State& state, std::size_t size) {
-  const std::string_view text = text_of_size(alphabets()[0], true, size);
-  Aligned out(size / 4 * 3 + 1);
-  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-  if (EVP_DecodeBlock(out.bytes(), in, static_cast<int>(size)) < 0) state.SkipWithError("input does not decode");
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(EVP_DecodeBlock(out.bytes(), in, static_cast<int>(size)));
-    benchmark::ClobberMemory();
-  }
-  count_bytes(state, size);
-}
-#endif
-
-#if defined(BASE64_BENCH_GMIME)
-// GMime's step functions write MIME text: a line break after every 76
-// characters when encoding, and they skip line breaks when decoding.
-void encode_gmime(benchmark::State& state, std::size_t size) {
-  const std::string_view in = bytes_of_size(size);
-  Aligned out(GMIME_BASE64_ENCODE_LEN(size));
-  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-  for (auto _ : state) {
-    int st = 0;
-    guint32 save = 0;
-    benchmark::DoNotOptimize(g_mime_encoding_base64_encode_close(p, size, out.bytes(), &st, &save));
-    benchmark::ClobberMemory();
-  }
-  count_bytes(state, size);
-}
-
-void decode_gmime(benchmark::State& state, std::size_t size) {
-  const std::string_view text = text_of_size(alphabets()[0], true, size);
-  Aligned out(size / 4 * 3 + 3);
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  for (auto _ : state) {
-    int st = 0;
-    guint32 save = 0;
-    benchmark::DoNotOptimize(g_mime_encoding_base64_decode_step(p, size, out.bytes(), &st, &save));
-    benchmark::ClobberMemory();
-  }
-  count_bytes(state, size);
-}
-#endif
 
 std::string name(const char* op, const std::string& how, const Named_alphabet& a, bool pad, std::size_t size) {
   return std::string(op) + "/" + how + "/" + a.name + "/" + (pad ? "pad" : "bare") + "/" + std::to_string(size);
@@ -343,15 +280,6 @@ void register_all() {
                                        size);
       }
     }
-    [[maybe_unused]] const Named_alphabet& standard = alphabets()[0];
-#if defined(BASE64_BENCH_OPENSSL)
-    benchmark::RegisterBenchmark(name("encode", "openssl", standard, true, size).c_str(), encode_openssl, size);
-    benchmark::RegisterBenchmark(name("decode", "openssl", standard, true, size).c_str(), decode_openssl, size);
-#endif
-#if defined(BASE64_BENCH_GMIME)
-    benchmark::RegisterBenchmark(name("encode", "gmime", standard, true, size).c_str(), encode_gmime, size);
-    benchmark::RegisterBenchmark(name("decode", "gmime", standard, true, size).c_str(), decode_gmime, size);
-#endif
   }
 }
 
