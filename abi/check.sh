@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Compares the ABI of each library, built from this tree, with its baseline
 # abi/<library>.abi. Fails on any change but additions: a change that breaks
 # the ABI must come with a new SONAME (a new minor version while the major is

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by check.sh and update.sh: which libraries have a baseline, how to
 # build them with the debugging information that libabigail reads, and how to
 # take an ABI description from a built library.

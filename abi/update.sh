@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Regenerates the ABI baselines abi/<library>.abi from a build of this tree.
 # Additions are recorded as they are. A change that breaks the ABI is
 # recorded only with a new SONAME, unless --force says that the old ABI was

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the streaming MIME decoder and encoder, in bytes of input per
 // second, driven the way a caller drives them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Channel decoder over std::cin, as README shows it, for bench/mime_stdin.sh
 // to feed from a file and through a pipe.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A Channel decoder over std::cin, fed from a file and through a pipe, with
 # std::cin synchronised with C stdio (the default) and not (--unsync).
 # usage: bench/mime_stdin.sh <build dir, e.g. build/bench> [MiB of data, 20] [runs, 5]

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Tables of MB/s and ratio to memcpy from Google Benchmark JSON output.
 
 usage: ratios.py [--best] RESULT.json... [--filter REGEX]

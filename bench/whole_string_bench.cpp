@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of whole-string encoding and decoding, in bytes of input per second.
 //
 // Benchmark names are <op>/<how>/<alphabet>/<padding>/<input size>:

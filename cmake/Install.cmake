@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules: the libraries, their headers, a CMake package whose
 # components are the libraries (find_package(base64 CONFIG [COMPONENTS
 # base64 base64_rfc2045]) gives base64::base64 and base64::base64_rfc2045)

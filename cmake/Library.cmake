@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The shared library's ABI version. While the major version is 0 every minor
 # release may break the ABI, so the SONAME carries both numbers
 # (libbase64.so.0.1); from 1.0 on it is the major version alone.

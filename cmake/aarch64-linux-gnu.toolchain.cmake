@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Arm Linux with Debian's g++-aarch64-linux-gnu; the
 # tests run under user-mode QEMU (qemu-user) with the target's libraries.
 set(CMAKE_SYSTEM_NAME Linux)

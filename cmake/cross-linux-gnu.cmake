@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What the cross toolchain files share, for Debian's cross compilers named
 # <triple>-g++ with the target's headers and libraries under /usr/<triple>.
 # Programs (cmake, ninja) come from the host; headers, libraries and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (posix threads):
 #   cmake --preset mingw
 # Programs built here run under wine when it is installed (the tests do so

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for IBM Z Linux (s390x, big-endian) with Debian's
 # g++-s390x-linux-gnu; the tests run under user-mode QEMU (qemu-user) with
 # the target's libraries.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a program of the MinGW-w64 build under wine, with the directories of
 # the compiler's runtime DLLs (libstdc++, libgcc, winpthread) on its DLL path.
 # The program's own DLLs lie beside it (the mingw preset puts every program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encodes its standard input (or a built-in sample when run without input)
 // in each of the library's flavours, and decodes it back.
 #include <base64/base64.hpp>

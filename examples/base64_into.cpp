@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The allocation-free path: 48-byte tokens encoded into one ready buffer and
 // decoded back into a fixed array, errors reported with their position, and
 // a binary blob decoded onto the end of a byte vector.

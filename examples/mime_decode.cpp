@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decodes a MIME base64 body (RFC 2045) from standard input, chunk by chunk,
 // with a Manual decoder in bulk (decode_into): the program reads, the decoder
 // asks for more with Await. Decoded bytes go to standard output; stray bytes, the end status and

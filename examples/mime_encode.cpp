@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encodes standard input as a MIME base64 body (RFC 2045) on standard output:
 // lines of 76 characters separated by CR LF, ended here by a last CR LF. When
 // standard input is a terminal or empty, a built-in sample is encoded instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Alphabet and range choices for the whole-string fuzz targets.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-string decoding of arbitrary text: never a crash; decode, decode_sub,
 // decode_exn and decode_into (into an output of exactly the size it asks
 // for) agree, on the bytes or on the kind of error, whose offset and byte

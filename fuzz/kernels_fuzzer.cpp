@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every kernel this machine can run, and those emulated by SIMDe, agree with
 // the scalar core: the same _sub buffer, offset and length, or the same
 // message, for encoding and decoding, with any alphabet kind, padding mode

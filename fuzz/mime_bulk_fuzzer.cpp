@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // decode_into and encode_bytes against decode and encode on fuzzer input:
 // the same bytes or text, the same results, and every point where a bulk call
 // returned is one where the per-call interface returned, whatever the chunk

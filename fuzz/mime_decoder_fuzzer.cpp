@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The streaming decoder gives the same results however its input arrives:
 // one string, a stream, or caller chunks cut at fuzzer-chosen points. The
 // results (but Await), the byte count and the line-length flag must agree.

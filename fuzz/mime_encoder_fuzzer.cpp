@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The streaming encoder writes the same text to a stream, a string and caller
 // spaces of fuzzer-chosen sizes; that text is RFC 4648 Base64 once its CR LF
 // are taken out, has lines of at most 76 characters, and decodes back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encoding then decoding gives the bytes back, for every alphabet kind (with
 // distinct characters; with repeats, as many bytes), both
 // padding modes and any sub-range; encode, encode_sub, encode_string and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every fuzzer of a build for a while, each from its committed seeds and
 # dictionary, and prints how many inputs each one executed.
 # usage: fuzz/run.sh <build dir> [seconds per fuzzer, default 60]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the encoder and the decoder share: range selection, the one output
 // buffer, and handing out the output or the error in the form each
 // operation returns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-string decoding, strict (RFC 4648 sections 3.3 and 4): every
 // character is in the alphabet or is '=' padding where padding may stand.
 //

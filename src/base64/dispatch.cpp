@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel table and the run-time choice among its entries.
 //
 // A kernel for another instruction set is one more source file under simd/

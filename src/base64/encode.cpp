@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-string encoding: every 3 input bytes become 4 characters; a final
 // group of 1 or 2 bytes becomes 2 or 3 characters plus, when padding is on,
 // "==" or "=" (RFC 4648 section 4).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernels: the bulk converters of the encoder and the decoder, one set per
 // instruction set, and the one place that picks among them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tables derived from an alphabet for the fast loops of the scalar core:
 // made at compile time for the two built-in alphabets, and on the stack, per
 // call, for a caller's alphabet when the input is long enough to pay for them.

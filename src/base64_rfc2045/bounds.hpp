@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Range checks of the chunks and spaces that callers hand in.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // decode_into: the decoder's results written into the caller's span, with
 // whole lines decoded in batches by the kernels of `base64`.
 //

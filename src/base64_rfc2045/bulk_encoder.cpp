@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // encode_bytes: many input bytes per call, with the text that one encode()
 // per byte gives.
 //

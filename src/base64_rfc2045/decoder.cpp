@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MIME Base64 decoder: a resumable state machine over a byte source.
 //
 // `decode` runs the step stored in the decoder inside one `for (;;) switch`

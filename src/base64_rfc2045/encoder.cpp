@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MIME encoder: one input value per call, driven by a loop over
 // continuations.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Over the into-buffer calls of `base64`: straight into `out`, nothing
 // allocated.
 #include "whole_groups.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one place where this library calls the whole-string codec of `base64`:
 // its kernels convert long runs of whole groups far faster than a group at a
 // time. Everything about lines, spaces, stray bytes, padding and the end of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The _into calls allocate nothing: every operator new of the process is
 // counted, and the count must not move across them, for every alphabet kind,
 // sizes that reach the kernels and the tables made for a caller's alphabet,

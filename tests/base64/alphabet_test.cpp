@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <base64/base64.hpp>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The calls into a caller's buffer: exact sizes and nothing written beyond
 // them, error kinds with their position and byte, byte-typed ranges, length
 // helpers, canonical decoding and options records that hold their alphabet.

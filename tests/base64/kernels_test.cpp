@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every kernel this machine can run against the scalar core: the same text,
 // the same error, the same bytes in the whole working buffer. The scalar core
 // is itself held to a plain model of the rules, one character at a time, so

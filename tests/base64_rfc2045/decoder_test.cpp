@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the resumable MIME decoder. Most cases go through
 // decode_every_way, which runs one input from a String, from streams that
 // hand out everything, a few bytes or one byte per read, and as Manual chunks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <base64_rfc2045/base64_rfc2045.hpp>
 
 #include <gtest/gtest.h>

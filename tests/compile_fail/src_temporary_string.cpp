@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compiled, never run. As it stands it must compile: src takes a string that
 // lives on, a literal and a string_view. With SRC_TEMPORARY_STRING defined it
 // must not: a temporary string would be gone before decode reads it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks what an installed shared library exports: a versioned SONAME and no
 # defined symbol outside its own namespace but the standard library's
 # template instantiations.

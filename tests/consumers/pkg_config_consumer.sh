@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the consumer with nothing but pkg-config and a compiler, as README
 # says (the library directory as the program's run path), then runs it.
 # usage: pkg_config_consumer.sh <prefix> <work dir> <c++ compiler> [compiler flags...]

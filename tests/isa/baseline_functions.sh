@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # baseline_functions.sh <objdump> <library or object>...
 #
 # Disassembles the files and fails when a function outside the kernel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A library that the disassembly check must reject: an AVX2 function in a
 // kernel namespace (allowed) and one outside (the leak it looks for). Each
 // adds two arrays of 32 bytes with a YMM register.

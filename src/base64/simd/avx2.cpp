@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AVX2 kernels: 24 bytes to 32 characters per step, and back.
 //
 // References:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX-512 intrinsics that the avx512_vbmi kernels use, from the
 // compiler, or emulated by SIMDe (SIMD Everywhere, header-only) when
 // BASE64_SIMDE is defined. The kernels are written once, against the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AVX-512 VBMI kernels: 48 bytes to 64 characters per step, and back, for
 // any alphabet at the speed of the standard one.
 //

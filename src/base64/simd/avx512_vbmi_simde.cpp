@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX-512 VBMI kernels once more, every intrinsic emulated by SIMDe, so
 // that the kernel tests and the kernels fuzzer run them on any little-endian
 // CPU. Built for those only, never into the installed libraries, and with no

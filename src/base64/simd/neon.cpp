@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NEON kernels (AArch64 Advanced SIMD): 48 bytes to 64 characters per step,
 // and back.
 //

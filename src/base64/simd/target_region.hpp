@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instruction-set region of a kernel file.
 //
 // A kernel file is compiled with the same flags as the rest of the library:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Uses the libraries it was built with (CONSUMER_USES_BASE64,
 // CONSUMER_USES_BASE64_RFC2045; both when neither is defined) the way a
 // downstream program would; exits non-zero when a result is not the expected one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Base64 of RFC 4648 over whole strings: standard, URL-safe and caller-made
 // alphabets, optional '=' padding, sub-ranges and a strict decoder.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resumable, non-blocking Base64 for MIME bodies (RFC 2045): a decoder and an
 // encoder that the caller drives by repeated calls.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the MIME decoder and encoder of Base64_rfc2045 share: the export
 // marker and the module's constants.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The resumable MIME Base64 decoder.
 //
 // A decoder reads a body in the base64 Content-Transfer-Encoding of RFC 2045

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The resumable MIME Base64 encoder: bytes handed in one at a time become a
 // body in the base64 Content-Transfer-Encoding of RFC 2045 (section 6.8):
 // lines of 76 characters separated by CR LF, the last group padded with '='.
