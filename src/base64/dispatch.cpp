@@ -25,11 +25,6 @@ bool always() noexcept { return true; }
 
 constexpr std::array all{
     Kernel{"scalar", always, no_encode, no_decode},
-#if defined(BASE64_KERNEL_NEON_SIMDE)
-    // The NEON kernel on SIMDe's portable NEON, in the internal build for
-    // the tests and the fuzzers only; any native kernel wins over it.
-    Kernel{"neon (SIMDe)", always, neon::encode, neon::decode},
-#endif
 #if defined(BASE64_KERNEL_AVX2)
     Kernel{"avx2", cpu_has_avx2, avx2::encode, avx2::decode},
 #endif

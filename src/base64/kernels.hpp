@@ -91,9 +91,10 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
                    std::size_t out_capacity) noexcept;
 }  // namespace avx512_vbmi_simde
 
-// Those emulated kernels, each always supported (none on a big-endian
-// machine, where SIMDe's x86 lanes do not hold); not among kernels(), so that
-// nothing dispatches to them.
+// The kernels built on SIMDe (simd/emulated.cpp): the AVX-512 VBMI ones on a
+// little-endian CPU and the NEON ones off AArch64, each always supported.
+// Not among kernels(), so that nothing dispatches to them; linked into the
+// kernel tests and the kernels fuzzer only, never into the libraries.
 std::span<const Kernel> emulated_kernels() noexcept;
 
 // The whole cores with a chosen kernel, for the tests and the benchmarks.
