@@ -44,17 +44,6 @@ using Mask = std::uint64_t;
 // The first k bytes of a register, 0 <= k <= 64.
 inline Mask first_bytes(std::size_t k) noexcept { return k >= 64 ? ~Mask{0} : (Mask{1} << k) - 1; }
 
-// Whether a masked access to [p, p + 64) whose first n bytes are live,
-// 1 <= n <= 64, stays in the pages of those n bytes. A masked-off byte in
-// another page reads or writes nothing, but when that page is not mapped
-// yet (the untouched end of a heap, a fresh mapping) the CPU takes a
-// microcode assist on every such access, which costs more than the whole
-// call.
-inline bool stays_in_pages(const void* p, std::size_t n) noexcept {
-  const auto a = reinterpret_cast<std::uintptr_t>(p);
-  return (a + 63) >> 12 == (a + n - 1) >> 12;
-}
-
 // A VPERMB index: byte i of the result is byte at[i] of the source.
 struct alignas(64) Byte_order {
   std::uint8_t at[64];
@@ -95,6 +84,17 @@ inline __m512i split_sextets(__m512i x) noexcept {
 // Six-bit values to characters: VPERMB reads only the low 6 bits of each
 // index, so the 64 characters of any alphabet are one table.
 inline __m512i translate(__m512i table, __m512i sextets) noexcept { return _mm512_permutexvar_epi8(sextets, table); }
+
+// Whether a masked access to [p, p + 64) whose first n bytes are live,
+// 1 <= n <= 64, stays in the pages of those n bytes. A masked-off byte in
+// another page reads or writes nothing, but when that page is not mapped
+// yet (the untouched end of a heap, a fresh mapping) the CPU takes a
+// microcode assist on every such access, which costs more than the whole
+// call.
+inline bool stays_in_pages(const void* p, std::size_t n) noexcept {
+  const auto a = reinterpret_cast<std::uintptr_t>(p);
+  return (a + 63) >> 12 == (a + n - 1) >> 12;
+}
 
 // 48 bytes to 64 characters per block: four blocks per step while there is
 // room for them, one while 64 bytes can be loaded. A full block at i reads
@@ -236,13 +236,10 @@ std::size_t decode_blocks(const Lookup& lookup, const std::uint8_t* in, std::siz
     const Mask lanes = first_bytes(chars);
     const std::size_t at = i / 4 * 3, bytes = chars / 4 * 3;
     if (out_capacity - at < bytes) break;
-    const bool full_store = out_capacity - at >= 64;
-    // An access that would leave its pages is left to the scalar core.
-    if (!stays_in_pages(in + i, chars) || (!full_store && !stays_in_pages(out + at, bytes))) break;
     Mask outside;
     const __m512i v = lookup(_mm512_maskz_loadu_epi8(lanes, in + i), outside);
     if ((outside & lanes) != 0) break;
-    if (full_store)
+    if (out_capacity - at >= 64)
       _mm512_storeu_si512(out + at, pack_groups(order, v));
     else
       _mm512_mask_storeu_epi8(out + at, first_bytes(bytes), pack_groups(order, v));
