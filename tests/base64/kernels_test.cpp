@@ -438,9 +438,9 @@ class Guarded_pages {
 };
 
 // Inputs and outputs against an inaccessible page, at its start or end: a
-// full-width access past either end crashes, and the kernels' ways around a
-// masked access that would leave its pages (for speed: such an access costs
-// a microcode assist where the next page is not mapped) give the right text
+// full-width access past either end crashes, and the ways around a masked
+// access that would leave its pages (for speed: such an access costs a
+// microcode assist where the next page is not mapped) give the right text
 // and bytes.
 TEST(Kernels, NextToInaccessiblePages) {
   const Guarded_pages in_pages(1), out_pages(1);
