@@ -69,6 +69,16 @@ std::size_t encode_by_pairs(const detail::Encode_pairs& t, const std::uint8_t* i
   return i;
 }
 
+// A short last group of len < 3 bytes: 2 or 3 characters, nothing after
+// them (none for no bytes).
+inline void encode_short_group(const std::array<std::uint8_t, 64>& emap, const std::uint8_t* in, std::size_t len,
+                               char* out) noexcept {
+  if (len == 0) return;
+  char group[4];
+  emit(emap, in[0], len == 2 ? in[1] : std::uint8_t{0}, 0, group);
+  std::memcpy(out, group, len + 1);
+}
+
 // Encodes `len` bytes into ceil(4 * len / 3) characters at `out`, no padding.
 void encode_groups(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
   std::size_t i = 0;
@@ -84,11 +94,7 @@ void encode_groups(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
   const auto& emap = alphabet.emap();
   out += i / 3 * 4;
   for (; len - i >= 3; i += 3, out += 4) emit(emap, in[i], in[i + 1], in[i + 2], out);
-  if (len - i == 0) return;
-  // A short last group: 2 or 3 characters, nothing after them.
-  char group[4];
-  emit(emap, in[i], len - i == 2 ? in[i + 1] : std::uint8_t{0}, 0, group);
-  std::memcpy(out, group, len - i + 1);
+  encode_short_group(emap, in + i, len - i, out);
 }
 
 // Encodes the selected range into `buffer`.
@@ -121,7 +127,11 @@ std::size_t encode_text(const Kernel& kernel, const Alphabet& alphabet, bool pad
   const auto* in = reinterpret_cast<const std::uint8_t*>(input.data());
   const std::size_t len = input.size();
   const std::size_t done = kernel.encode(alphabet, in, len, out);
-  encode_groups(alphabet, in + done, len - done, out + done / 3 * 4);
+  // A SIMD kernel leaves at most the short last group: no table lookup for it.
+  if (len - done < 3)
+    encode_short_group(alphabet.emap(), in + done, len - done, out + done / 3 * 4);
+  else
+    encode_groups(alphabet, in + done, len - done, out + done / 3 * 4);
 
   const std::size_t full = len / 3 * 4, rest = len % 3;
   if (rest == 0) return full;

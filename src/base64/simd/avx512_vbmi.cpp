@@ -21,9 +21,10 @@
 // SIMDe, at the baseline, in Base64::detail::avx512_vbmi_simde. The kernels
 // obey the contract in kernels.hpp: every full-width load and store is
 // checked against the given bounds before it is made, the last blocks are
-// loaded and stored through masks of exactly their bytes, and a decoding
-// block is stored only once all its characters are known to be in the
-// alphabet.
+// loaded and stored through masks of exactly their bytes (or, encoding 64
+// bytes and more, as full blocks that end with the last whole group), and a
+// decoding block is stored only once all its characters are known to be in
+// the alphabet.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -84,32 +85,77 @@ inline __m512i split_sextets(__m512i x) noexcept {
 // index, so the 64 characters of any alphabet are one table.
 inline __m512i translate(__m512i table, __m512i sextets) noexcept { return _mm512_permutexvar_epi8(sextets, table); }
 
+// Whether a masked access to [p, p + 64) whose first n bytes are live,
+// 1 <= n <= 64, stays in the pages of those n bytes. A masked-off byte in
+// another page reads or writes nothing, but when that page is not mapped
+// yet (the untouched end of a heap, a fresh mapping) the CPU takes a
+// microcode assist on every such access, which costs more than the whole
+// call.
+inline bool stays_in_pages(const void* p, std::size_t n) noexcept {
+  const auto a = reinterpret_cast<std::uintptr_t>(p);
+  return (a + 63) >> 12 == (a + n - 1) >> 12;
+}
+
 // 48 bytes to 64 characters per block: four blocks per step while there is
-// room for them, one while 64 bytes can be loaded, then the last groups
-// through masks, at most 16 at a time. A full block at i reads in[i, i + 64)
-// and stores out[4i/3, 4i/3 + 64).
+// room for them, one while 64 bytes can be loaded. A full block at i reads
+// in[i, i + 64) and stores out[4i/3, 4i/3 + 64). Then the last groups: from
+// 64 bytes of input on, out of the last 64 bytes, with full stores that end
+// with the last whole group and may overwrite characters already stored
+// with the same ones; below that, through masks.
 std::size_t encode_blocks(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept {
   const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
   const __m512i order = load(group_order);
-  const auto block = [&](__m512i bytes) { return translate(table, split_sextets(load_groups(order, bytes))); };
+  const auto block = [&](__m512i indices, __m512i bytes) {
+    return translate(table, split_sextets(load_groups(indices, bytes)));
+  };
+  // The indices of a block that starts `skip` bytes into the register.
+  const auto skipping = [&](std::size_t skip) {
+    return _mm512_add_epi8(order, _mm512_set1_epi8(static_cast<char>(skip)));
+  };
+  const auto text_of = [&](std::size_t i) { return out + i / 3 * 4; };
+
   std::size_t i = 0;
-  for (; len - i >= 3 * 48 + 64; i += 4 * 48, out += 4 * 64) {
-    const __m512i t0 = block(_mm512_loadu_si512(in + i));
-    const __m512i t1 = block(_mm512_loadu_si512(in + i + 48));
-    const __m512i t2 = block(_mm512_loadu_si512(in + i + 2 * 48));
-    const __m512i t3 = block(_mm512_loadu_si512(in + i + 3 * 48));
-    _mm512_storeu_si512(out, t0);
-    _mm512_storeu_si512(out + 64, t1);
-    _mm512_storeu_si512(out + 2 * 64, t2);
-    _mm512_storeu_si512(out + 3 * 64, t3);
+  for (; len - i >= 3 * 48 + 64; i += 4 * 48) {
+    const __m512i t0 = block(order, _mm512_loadu_si512(in + i));
+    const __m512i t1 = block(order, _mm512_loadu_si512(in + i + 48));
+    const __m512i t2 = block(order, _mm512_loadu_si512(in + i + 2 * 48));
+    const __m512i t3 = block(order, _mm512_loadu_si512(in + i + 3 * 48));
+    _mm512_storeu_si512(text_of(i), t0);
+    _mm512_storeu_si512(text_of(i) + 64, t1);
+    _mm512_storeu_si512(text_of(i) + 2 * 64, t2);
+    _mm512_storeu_si512(text_of(i) + 3 * 64, t3);
   }
-  for (; len - i >= 64; i += 48, out += 64) _mm512_storeu_si512(out, block(_mm512_loadu_si512(in + i)));
-  for (std::size_t groups; (groups = std::min<std::size_t>((len - i) / 3, 16)) != 0; i += 3 * groups) {
-    const __m512i text = block(_mm512_maskz_loadu_epi8(first_bytes(3 * groups), in + i));
-    _mm512_mask_storeu_epi8(out, first_bytes(4 * groups), text);
-    out += 4 * groups;
+  for (; len - i >= 64; i += 48) _mm512_storeu_si512(text_of(i), block(order, _mm512_loadu_si512(in + i)));
+
+  const std::size_t whole = len / 3 * 3;  // at most 63 bytes after i
+  if (whole == i) return i;
+  if (len >= 64) {
+    // A block at p, len - 64 <= p <= len - 48, lies in in[len - 64, len).
+    const std::size_t last = len - 64;
+    const __m512i bytes = _mm512_loadu_si512(in + last);
+    if (whole - i > 48) {
+      _mm512_storeu_si512(text_of(i), block(skipping(i - last), bytes));
+      i += 48;
+    }
+    _mm512_storeu_si512(text_of(whole - 48), block(skipping(whole - 48 - last), bytes));
+    return whole;
   }
-  return i;
+
+  // Fewer than 64 bytes, 1 to 21 groups: one masked load, and the text in
+  // one or two blocks. An access that would leave its pages is left to the
+  // scalar core.
+  const std::size_t chars = whole / 3 * 4;
+  char* const last_store = chars > 64 ? out + 64 : out;
+  const std::size_t last_chars = chars > 64 ? chars - 64 : chars;
+  if (!stays_in_pages(in, whole) || (last_chars < 64 && !stays_in_pages(last_store, last_chars))) return 0;
+  const __m512i bytes = _mm512_maskz_loadu_epi8(first_bytes(whole), in);
+  if (chars >= 64) {
+    _mm512_storeu_si512(out, block(order, bytes));
+    if (chars > 64) _mm512_mask_storeu_epi8(out + 64, first_bytes(chars - 64), block(skipping(48), bytes));
+  } else {
+    _mm512_mask_storeu_epi8(out, first_bytes(chars), block(order, bytes));
+  }
+  return whole;
 }
 
 // ---------------------------------------------------------------- decoding
