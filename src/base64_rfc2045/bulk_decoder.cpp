@@ -25,10 +25,14 @@ namespace Base64_rfc2045 {
 struct detail::Decoder_bulk {
   using Step = Decoder::Step;
 
-  // Scratch for the characters of a batch. A Channel decoder uses the end of
-  // its read buffer: its reads are cut short by this much while it decodes
-  // in bulk, so that it keeps one buffer of stream_buffer_size bytes.
+  // Scratch for the characters of a batch. A Channel decoder uses its read
+  // buffer beyond the bytes read, so that it keeps one buffer of
+  // stream_buffer_size bytes: while it decodes in bulk its reads are cut to
+  // read_size. A chunk read, its characters in the scratch and their bytes
+  // then stay in the first-level cache between the passes over them.
   static constexpr std::int64_t scratch_size = 16 << 10;
+  static constexpr std::int64_t read_size = 16 << 10;
+  static_assert(read_size + scratch_size <= stream_buffer_size);
   // The longest line that a batch takes, not counting its CR LF: longer
   // lines are dangerous and go through the state machine.
   static constexpr std::int64_t longest_line = 76;
@@ -51,7 +55,7 @@ struct detail::Decoder_bulk {
       char* const buffer = d.channel_buffer_.get();
       // The bytes of a chunk read into the buffer must stay as they are.
       const std::int64_t used = d.input_ == reinterpret_cast<const unsigned char*>(buffer) ? d.input_len_ : 0;
-      capacity = stream_buffer_size - used;
+      capacity = std::min(scratch_size, stream_buffer_size - used);
       return buffer + used;
     }
     if (!d.scratch_) d.scratch_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(scratch_size));
@@ -80,6 +84,29 @@ struct detail::Decoder_bulk {
     if (d.held_len_ > 0) return false;
     d.next_step_ = d.held_step_;
     return true;
+  }
+
+  // The run of full lines (76 characters and CR LF) that follows a full line,
+  // the bulk of a body: copied without their CR LF, with no other test per
+  // line. Each leaves the line check as it found it (76 characters and CR LF
+  // are allowed), so that only the line count and where the characters end
+  // move; the line after the run goes through the careful loop of take_lines.
+  static void take_full_lines(const unsigned char*& p, const unsigned char* end, char* chars, std::int64_t& n_chars,
+                              std::int64_t limit, int& lines, const unsigned char*& chars_end) noexcept {
+    constexpr std::int64_t full_line = longest_line + 2;
+    const std::int64_t most = std::min((end - p) / full_line, (limit - n_chars) / longest_line);
+    const unsigned char* q = p;
+    char* to = chars + n_chars;
+    for (std::int64_t i = 0; i < most && q[longest_line] == '\r' && q[longest_line + 1] == '\n'; ++i) {
+      std::memcpy(to, q, longest_line);
+      to += longest_line;
+      q += full_line;
+    }
+    if (q == p) return;
+    n_chars = to - chars;
+    lines += static_cast<int>((q - p) / full_line);
+    chars_end = q - 2;
+    p = q;
   }
 
   enum class Batch { taken, none, refused_line };
@@ -154,6 +181,7 @@ struct detail::Decoder_bulk {
       }
       p += tail ? n : n + 2;
       ++lines;
+      if (!tail && last_line == longest_line) take_full_lines(p, end, chars, n_chars, limit, lines, chars_end);
     }
     if (lines == 0) return Batch::none;
     // The batch ends where `decode` returns: after the last group. Only
@@ -186,7 +214,7 @@ struct detail::Decoder_bulk {
   static Decoded decode_into(Decoder& d, std::span<char> span) {
     Span out{span.data(), span.size()};
     const auto written = [&] { return static_cast<std::size_t>(out.at - span.data()); };
-    if (d.channel_buffer_) d.read_limit_ = stream_buffer_size - scratch_size;
+    if (d.channel_buffer_) d.read_limit_ = read_size;
     // Where the kernel last refused a line: the state machine alone goes
     // up to there (an estimate: a new chunk may start before it, which
     // costs at most a line of batching).
