@@ -23,11 +23,6 @@ struct detail::Encoder_bulk {
   using Cont = Encoder::Cont;
   using Step = Encoder::Step;
   static constexpr int line_length = Encoder::line_length;
-  // A Channel or Buffer encoder goes through its own buffer in stretches of
-  // at most this many input bytes, 216 full lines (16 KiB of text): each is
-  // encoded, moved into lines and delivered while it is still in the
-  // first-level cache, where the whole buffer (64 KiB) would not fit.
-  static constexpr std::size_t stretch = 108 * (line_length / 4 * 3);
 
   // A full line moved down over itself: all of it is loaded before any of it
   // is stored, in five 16-byte pieces (76 = 4 * 16 + 12: the last overlaps
@@ -127,7 +122,7 @@ struct detail::Encoder_bulk {
     const std::size_t n = bytes.size();
     while (taken < n) {
       if (s.step == Step::Main && s.carry_len == 0 && n - taken >= 3) {
-        const std::size_t k = put_groups(e, bytes.data() + taken, manual ? n - taken : std::min(n - taken, stretch));
+        const std::size_t k = put_groups(e, bytes.data() + taken, n - taken);
         if (k > 0) {
           taken += k;
           if (!manual) {
