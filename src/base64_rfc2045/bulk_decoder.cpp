@@ -25,14 +25,10 @@ namespace Base64_rfc2045 {
 struct detail::Decoder_bulk {
   using Step = Decoder::Step;
 
-  // Scratch for the characters of a batch. A Channel decoder uses its read
-  // buffer beyond the bytes read, so that it keeps one buffer of
-  // stream_buffer_size bytes: while it decodes in bulk its reads are cut to
-  // read_size. A chunk read, its characters in the scratch and their bytes
-  // then stay in the first-level cache between the passes over them.
+  // Scratch for the characters of a batch. A Channel decoder uses the end of
+  // its read buffer: its reads are cut short by this much while it decodes
+  // in bulk, so that it keeps one buffer of stream_buffer_size bytes.
   static constexpr std::int64_t scratch_size = 16 << 10;
-  static constexpr std::int64_t read_size = 16 << 10;
-  static_assert(read_size + scratch_size <= stream_buffer_size);
   // The longest line that a batch takes, not counting its CR LF: longer
   // lines are dangerous and go through the state machine.
   static constexpr std::int64_t longest_line = 76;
@@ -55,7 +51,7 @@ struct detail::Decoder_bulk {
       char* const buffer = d.channel_buffer_.get();
       // The bytes of a chunk read into the buffer must stay as they are.
       const std::int64_t used = d.input_ == reinterpret_cast<const unsigned char*>(buffer) ? d.input_len_ : 0;
-      capacity = std::min(scratch_size, stream_buffer_size - used);
+      capacity = stream_buffer_size - used;
       return buffer + used;
     }
     if (!d.scratch_) d.scratch_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(scratch_size));
@@ -214,7 +210,7 @@ struct detail::Decoder_bulk {
   static Decoded decode_into(Decoder& d, std::span<char> span) {
     Span out{span.data(), span.size()};
     const auto written = [&] { return static_cast<std::size_t>(out.at - span.data()); };
-    if (d.channel_buffer_) d.read_limit_ = read_size;
+    if (d.channel_buffer_) d.read_limit_ = stream_buffer_size - scratch_size;
     // Where the kernel last refused a line: the state machine alone goes
     // up to there (an estimate: a new chunk may start before it, which
     // costs at most a line of batching).
