@@ -82,6 +82,29 @@ struct detail::Decoder_bulk {
     return true;
   }
 
+  // The run of full lines (76 characters and CR LF) that follows a full line,
+  // the bulk of a body: copied without their CR LF, with no other test per
+  // line. Each leaves the line check as it found it (76 characters and CR LF
+  // are allowed), so that only the line count and where the characters end
+  // move; the line after the run goes through the careful loop of take_lines.
+  static void take_full_lines(const unsigned char*& p, const unsigned char* end, char* chars, std::int64_t& n_chars,
+                              std::int64_t limit, int& lines, const unsigned char*& chars_end) noexcept {
+    constexpr std::int64_t full_line = longest_line + 2;
+    const std::int64_t most = std::min((end - p) / full_line, (limit - n_chars) / longest_line);
+    const unsigned char* q = p;
+    char* to = chars + n_chars;
+    for (std::int64_t i = 0; i < most && q[longest_line] == '\r' && q[longest_line + 1] == '\n'; ++i) {
+      std::memcpy(to, q, longest_line);
+      to += longest_line;
+      q += full_line;
+    }
+    if (q == p) return;
+    n_chars = to - chars;
+    lines += static_cast<int>((q - p) / full_line);
+    chars_end = q - 2;
+    p = q;
+  }
+
   enum class Batch { taken, none, refused_line };
 
   // A batch: the lines ahead in the chunk, each a run of whole groups (up to
@@ -154,6 +177,7 @@ struct detail::Decoder_bulk {
       }
       p += tail ? n : n + 2;
       ++lines;
+      if (!tail && last_line == longest_line) take_full_lines(p, end, chars, n_chars, limit, lines, chars_end);
     }
     if (lines == 0) return Batch::none;
     // The batch ends where `decode` returns: after the last group. Only

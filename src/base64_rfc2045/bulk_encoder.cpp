@@ -24,6 +24,30 @@ struct detail::Encoder_bulk {
   using Step = Encoder::Step;
   static constexpr int line_length = Encoder::line_length;
 
+  // A full line moved down over itself: all of it is loaded before any of it
+  // is stored, in five 16-byte pieces (76 = 4 * 16 + 12: the last overlaps
+  // the fourth), inline; a memmove of a constant size is still a call into
+  // the C library with g++ 12. Pieces, not one 76-byte array: g++ copies an
+  // array through the stack, and its overlapping stores there stall the load
+  // that reads them back.
+  static void move_line(char* to, const char* from) noexcept {
+    static_assert(line_length == 4 * 16 + 12);
+    struct Piece {
+      char bytes[16];
+    };
+    Piece a, b, c, d, e;
+    std::memcpy(&a, from, 16);
+    std::memcpy(&b, from + 16, 16);
+    std::memcpy(&c, from + 32, 16);
+    std::memcpy(&d, from + 48, 16);
+    std::memcpy(&e, from + 60, 16);
+    std::memcpy(to, &a, 16);
+    std::memcpy(to + 16, &b, 16);
+    std::memcpy(to + 32, &c, 16);
+    std::memcpy(to + 48, &d, 16);
+    std::memcpy(to + 60, &e, 16);
+  }
+
   // Writes the whole groups of in[0, n) that the space holds, with their line
   // breaks, from the current column on; returns the number of bytes taken (a
   // multiple of 3). Needs the Main step and no byte carried.
@@ -56,24 +80,35 @@ struct detail::Encoder_bulk {
     encode_whole_groups(in, 3 * g, base + (text - 4 * static_cast<std::int64_t>(g)));
     // Front to back, every character moves down by the CR LF pairs before it:
     // it lands at or below its place, and the pairs still to come lie above
-    // the destination, so nothing is overwritten before it has moved.
+    // the destination, so nothing is overwritten before it has moved. First
+    // the rest of the current line, then full lines (most of them), then a
+    // last short line.
     char* to = base;
-    for (std::size_t left = g; left > 0;) {
-      if (s.column == line_length) {
-        to[0] = '\r';
-        to[1] = '\n';
-        to += 2;
-        s.column = 0;
-      }
-      const std::size_t k = std::min(left, static_cast<std::size_t>((line_length - s.column) / 4));
-      if (k == line_groups)
-        std::memmove(to, from, line_length);  // a constant size: inline
-      else
-        std::memmove(to, from, 4 * k);
+    std::size_t left = g;
+    const auto move_groups = [&](std::size_t k) {
+      std::memmove(to, from, 4 * k);
       to += 4 * k;
       from += 4 * k;
-      s.column += 4 * static_cast<int>(k);
       left -= k;
+      s.column += 4 * static_cast<int>(k);
+    };
+    const auto line_break = [&] {
+      to[0] = '\r';
+      to[1] = '\n';
+      to += 2;
+      s.column = 0;
+    };
+    if (s.column != line_length) move_groups(std::min(left, static_cast<std::size_t>(line_length - s.column) / 4));
+    for (; left >= line_groups; left -= line_groups) {
+      line_break();
+      move_line(to, from);
+      to += line_length;
+      from += line_length;
+      s.column = line_length;
+    }
+    if (left > 0) {
+      line_break();
+      move_groups(left);
     }
     s.out_pos += text;
     return 3 * g;

@@ -1038,6 +1038,43 @@ TEST(EncodeBytes, FailingStreamLosesAndRepeatsNothing) {
   }
 }
 
+// Long inputs in one call, from every column: a Channel or Buffer encoder
+// goes through its own buffer in several stretches, a Manual one through many
+// spaces. The text and the room left at the end are those of encode().
+TEST(EncodeBytes, LongRunsInOneCall) {
+  for (const std::size_t head : std::vector<std::size_t>{0, 1, 2, 5, 56}) {
+    const std::string data = bytes_from(static_cast<int>(head), 100'000 + static_cast<int>(head));
+    const Inputs in = segments({data});
+    for (const auto kind : {Destination::Kind::Buffer, Destination::Kind::Channel, Destination::Kind::Manual}) {
+      for (const std::size_t space : kind == Destination::Kind::Manual ? std::vector<std::size_t>{77, 4096, 70'000}
+                                                                      : std::vector<std::size_t>{0}) {
+        SCOPED_TRACE("head " + std::to_string(head) + ", destination " + std::to_string(static_cast<int>(kind)) +
+                     ", space " + std::to_string(space));
+        const Enc_run expected = per_byte(kind, space, in);
+        Encoding x(kind, space);
+        for (std::size_t i = 0; i < head; ++i) {
+          auto r = encode(x.encoder(), Byte{static_cast<std::uint8_t>(data[i])});
+          for (; r == Encode_result::Partial; r = encode(x.encoder(), Await{})) x.hand_in_if_full();
+        }
+        std::size_t off = head;
+        for (int rounds = 0; rounds < 10'000; ++rounds) {
+          std::size_t now = 0;
+          const Encode_result r = encode_bytes(x.encoder(), std::span<const char>(data).subspan(off), now);
+          off += now;
+          if (r == Encode_result::Ok) break;
+          x.hand_in_if_full();
+        }
+        ASSERT_EQ(off, data.size());
+        for (auto r = encode(x.encoder(), End{}); r == Encode_result::Partial; r = encode(x.encoder(), Await{}))
+          x.hand_in_if_full();
+        EXPECT_EQ(x.text(), expected.text);
+        EXPECT_TRUE(expected.points.count({data.size(), x.text_size(), o_rem(x.encoder())}));
+        EXPECT_TRUE(x.guards_intact());
+      }
+    }
+  }
+}
+
 // ---- With the decoder -------------------------------------------------------
 
 // Collects Flush payloads until anything else; returns that other result.
