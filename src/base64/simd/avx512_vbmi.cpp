@@ -110,7 +110,7 @@ std::size_t encode_blocks(const Alphabet& alphabet, const std::uint8_t* in, std:
   };
   // The indices of a block that starts `skip` bytes into the register.
   const auto skipping = [&](std::size_t skip) {
-    return _mm512_add_epi8(order, _mm512_set1_epi8(static_cast<char>(skip)));
+    return _mm512_add_epi8(order, _mm512_set1_epi8(static_cast<std::int8_t>(skip)));
   };
   const auto text_of = [&](std::size_t i) { return out + i / 3 * 4; };
 
