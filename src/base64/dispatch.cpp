@@ -24,16 +24,16 @@ std::size_t no_decode(const Alphabet&, const std::uint8_t*, std::size_t, std::ui
 bool always() noexcept { return true; }
 
 constexpr std::array all{
-    Kernel{"scalar", always, no_encode, no_decode},
+    Kernel{"scalar", always, no_encode, no_decode, nullptr, nullptr},
 #if defined(BASE64_KERNEL_AVX2)
-    Kernel{"avx2", cpu_has_avx2, avx2::encode, avx2::decode},
+    Kernel{"avx2", cpu_has_avx2, avx2::encode, avx2::decode, nullptr, nullptr},
 #endif
 #if defined(BASE64_KERNEL_AVX512_VBMI)
-    Kernel{"avx512_vbmi", cpu_has_avx512_vbmi, avx512_vbmi::encode, avx512_vbmi::decode},
+    Kernel{"avx512_vbmi", cpu_has_avx512_vbmi, avx512_vbmi::encode, avx512_vbmi::decode, nullptr, nullptr},
 #endif
 #if defined(BASE64_KERNEL_NEON)
     // Advanced SIMD is part of every AArch64 CPU.
-    Kernel{"neon", always, neon::encode, neon::decode},
+    Kernel{"neon", always, neon::encode, neon::decode, nullptr, nullptr},
 #endif
 };
 

@@ -38,11 +38,29 @@ using Encode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t
 using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                                     std::uint8_t* out, std::size_t out_capacity) noexcept;
 
+// Encodes whole lines of in[0, len): each layout.length / 4 * 3 bytes to
+// layout.length characters at out and the line end after them. Returns the
+// number of input bytes consumed (a multiple of the line's bytes).
+using Encode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                                     const Line_layout& layout, char* out) noexcept;
+
+// Decodes whole lines of in[0, len), each layout.length characters in the
+// alphabet and the line end, to out, and returns the number of characters
+// consumed (whole lines with their line ends). Stops before the first line
+// it cannot vouch for. May store up to out + out_capacity.
+using Decode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                                     const Line_layout& layout, std::uint8_t* out,
+                                     std::size_t out_capacity) noexcept;
+
 struct Kernel {
   const char* name;         // the instruction set: "scalar", "avx2", "avx512_vbmi", "neon", ...
   bool (*supported)() noexcept;  // whether this CPU and OS can run it
   Encode_bulk encode;
   Decode_bulk decode;
+  // Lines in one pass, where the kernel has them; null: the core runs
+  // `encode` and `decode` over the lines.
+  Encode_lines encode_lines;
+  Decode_lines decode_lines;
 };
 
 // Every kernel built into the library, the scalar one first and then in

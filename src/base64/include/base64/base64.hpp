@@ -430,4 +430,48 @@ Into_result decode_to(const In& input, std::vector<T, A>& out, const Options& op
   return decode_append(input, out, options);
 }
 
+// ------------------------------------------------------------------------
+// Text in lines, as MIME bodies (76 characters) and PEM files (64) carry it:
+// whole lines of whole groups, each followed by a line end. These calls do
+// the bulk of such a text at the speed of encode_into and decode_into and
+// leave the rest to the caller: the last, shorter line, the padding, and
+// whatever else a format allows between lines.
+
+enum class Line_end : std::uint8_t { crlf, lf };
+
+// Each line holds `length` characters, a positive multiple of 4, and then
+// the line end.
+struct Line_layout {
+  std::size_t length = 76;
+  Line_end end = Line_end::crlf;
+};
+
+// How far a lines call got: bytes read from its input, bytes written to its
+// output.
+struct Lines_progress {
+  std::size_t read = 0;
+  std::size_t written = 0;
+  friend bool operator==(const Lines_progress&, const Lines_progress&) = default;
+};
+
+// Encodes the longest prefix of `input` that makes whole lines and whose
+// text fits in `out`: every length / 4 * 3 bytes become one line of
+// `length` characters and its line end. Writes nothing beyond `written`.
+// Never allocates. Throws std::invalid_argument("Invalid line length")
+// when the length is 0 or not a multiple of 4.
+[[nodiscard]] BASE64_API Lines_progress encode_lines_into(std::string_view input, std::span<char> out,
+                                                          const Line_layout& layout = {},
+                                                          const Alphabet_choice& alphabet = {});
+
+// Decodes the longest prefix of `text` that is whole lines, each `length`
+// characters of the alphabet and the line end, and whose bytes fit in
+// `out`: it stops before the first line that is not one (a character
+// outside the alphabet, '=', a line shorter or longer, a missing line end,
+// the end of the text), which is the caller's to look at. Bytes of `out`
+// beyond `written` may have been overwritten. Never allocates. Throws
+// std::invalid_argument("Invalid line length") as encode_lines_into does.
+[[nodiscard]] BASE64_API Lines_progress decode_lines_into(std::string_view text, std::span<char> out,
+                                                          const Line_layout& layout = {},
+                                                          const Alphabet_choice& alphabet = {});
+
 }  // namespace Base64
