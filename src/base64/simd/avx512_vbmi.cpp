@@ -215,14 +215,34 @@ struct Any_lookup {
   }
 };
 
+// The 48 bytes of a packed block, and not one more: for the last block
+// when the output ends within 64 bytes of it.
+inline void store_48(std::uint8_t* out, __m512i packed) noexcept {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_castsi512_si256(packed));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm512_extracti32x4_epi32(packed, 2));
+}
+
 // 64 characters to 48 bytes per block while the block is in the alphabet:
-// two blocks per step while there is room for both, then one at a time, the
-// last ones through masks. A full block at i reads in[i, i + 64) and stores
-// out[3i/4, 3i/4 + 64).
+// two blocks per step while there is room for both, then one. A full block
+// at i reads in[i, i + 64) and stores out[3i/4, 3i/4 + 64), or only its 48
+// bytes where the output ends sooner. Then the last groups: from 64
+// characters of input on, as the block of the last 64 characters before the
+// end of the whole groups, which decodes some characters again to the same
+// bytes; below that, through masks.
 template <class Lookup>
 std::size_t decode_blocks(const Lookup& lookup, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                           std::size_t out_capacity) noexcept {
   const __m512i order = load(packed_order);
+  const std::size_t whole = len / 4 * 4;
+  // Whether the 48 bytes of a block at i fit.
+  const auto fits = [&](std::size_t i) { return out_capacity - i / 4 * 3 >= 48; };
+  const auto store_block = [&](std::size_t i, __m512i v) {
+    const std::size_t at = i / 4 * 3;
+    if (out_capacity - at >= 64)
+      _mm512_storeu_si512(out + at, pack_groups(order, v));
+    else
+      store_48(out + at, pack_groups(order, v));
+  };
   std::size_t i = 0;
   for (; len - i >= 128 && out_capacity - i / 4 * 3 >= 48 + 64; i += 128) {
     Mask outside0, outside1;
@@ -232,19 +252,37 @@ std::size_t decode_blocks(const Lookup& lookup, const std::uint8_t* in, std::siz
     _mm512_storeu_si512(out + i / 4 * 3, pack_groups(order, v0));
     _mm512_storeu_si512(out + i / 4 * 3 + 48, pack_groups(order, v1));
   }
-  for (std::size_t chars; (chars = std::min<std::size_t>((len - i) / 4 * 4, 64)) != 0; i += chars) {
-    const Mask lanes = first_bytes(chars);
-    const std::size_t at = i / 4 * 3, bytes = chars / 4 * 3;
-    if (out_capacity - at < bytes) break;
+  for (; len - i >= 64 && fits(i); i += 64) {
     Mask outside;
-    const __m512i v = lookup(_mm512_maskz_loadu_epi8(lanes, in + i), outside);
-    if ((outside & lanes) != 0) break;
-    if (out_capacity - at >= 64)
-      _mm512_storeu_si512(out + at, pack_groups(order, v));
-    else
-      _mm512_mask_storeu_epi8(out + at, first_bytes(bytes), pack_groups(order, v));
+    const __m512i v = lookup(_mm512_loadu_si512(in + i), outside);
+    if (outside != 0) return i;
+    store_block(i, v);
   }
-  return i;
+  if (whole == i) return i;
+  if (len >= 64) {
+    if (!fits(whole - 64)) return i;
+    Mask outside;
+    const __m512i v = lookup(_mm512_loadu_si512(in + whole - 64), outside);
+    if (outside != 0) return i;
+    store_block(whole - 64, v);
+    return whole;
+  }
+
+  // Fewer than 64 characters, 1 to 15 groups: one masked load and store. An
+  // access that would leave its pages is left to the scalar core.
+  const std::size_t bytes = whole / 4 * 3;
+  if (out_capacity < bytes) return 0;
+  const bool full_store = out_capacity >= 64;
+  if (!stays_in_pages(in, whole) || (!full_store && !stays_in_pages(out, bytes))) return 0;
+  const Mask lanes = first_bytes(whole);
+  Mask outside;
+  const __m512i v = lookup(_mm512_maskz_loadu_epi8(lanes, in), outside);
+  if ((outside & lanes) != 0) return 0;
+  if (full_store)
+    _mm512_storeu_si512(out, pack_groups(order, v));
+  else
+    _mm512_mask_storeu_epi8(out, first_bytes(bytes), pack_groups(order, v));
+  return whole;
 }
 
 }  // namespace
