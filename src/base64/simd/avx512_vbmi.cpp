@@ -184,9 +184,10 @@ inline __m512i pack_groups(__m512i order, __m512i v) noexcept {
   return _mm512_permutexvar_epi8(order, words);
 }
 
-// A lookup gives the six-bit values of 64 characters by the alphabet's dmap,
-// and `outside`, the characters that are not in the alphabet (whose values
-// are then meaningless).
+// A lookup gives the six-bit values of 64 characters by the alphabet's
+// dmap, and flags: a register whose bytes have the top bit set exactly for
+// the characters that are not in the alphabet (whose values are then
+// meaningless). The flags of two blocks are ORed before they become a mask.
 
 // Alphabets whose codes are all below 128, the built-in ones among them: one
 // 128-entry lookup by the low 7 bits of the code. A code outside the
@@ -194,9 +195,9 @@ inline __m512i pack_groups(__m512i order, __m512i v) noexcept {
 struct Ascii_lookup {
   __m512i low0, low1;  // dmap[0, 64) and dmap[64, 128)
 
-  __m512i operator()(__m512i c, Mask& outside) const noexcept {
+  __m512i operator()(__m512i c, __m512i& flags) const noexcept {
     const __m512i v = _mm512_permutex2var_epi8(low0, c, low1);
-    outside = _mm512_movepi8_mask(_mm512_or_si512(v, c));
+    flags = _mm512_or_si512(v, c);
     return v;
   }
 };
@@ -206,14 +207,16 @@ struct Ascii_lookup {
 struct Any_lookup {
   __m512i low0, low1, high0, high1;  // dmap[0, 64), ... dmap[192, 256)
 
-  __m512i operator()(__m512i c, Mask& outside) const noexcept {
+  __m512i operator()(__m512i c, __m512i& flags) const noexcept {
     const __m512i low = _mm512_permutex2var_epi8(low0, c, low1);
     const __m512i high = _mm512_permutex2var_epi8(high0, c, high1);
-    const __m512i v = _mm512_mask_blend_epi8(_mm512_movepi8_mask(c), low, high);
-    outside = _mm512_movepi8_mask(v);
-    return v;
+    flags = _mm512_mask_blend_epi8(_mm512_movepi8_mask(c), low, high);
+    return flags;
   }
 };
+
+// The characters a block's flags mark as outside the alphabet.
+inline Mask outside(__m512i flags) noexcept { return _mm512_movepi8_mask(flags); }
 
 // The 48 bytes of a packed block, and not one more: for the last block
 // when the output ends within 64 bytes of it.
@@ -245,25 +248,25 @@ std::size_t decode_blocks(const Lookup& lookup, const std::uint8_t* in, std::siz
   };
   std::size_t i = 0;
   for (; len - i >= 128 && out_capacity - i / 4 * 3 >= 48 + 64; i += 128) {
-    Mask outside0, outside1;
-    const __m512i v0 = lookup(_mm512_loadu_si512(in + i), outside0);
-    const __m512i v1 = lookup(_mm512_loadu_si512(in + i + 64), outside1);
-    if ((outside0 | outside1) != 0) break;
+    __m512i flags0, flags1;
+    const __m512i v0 = lookup(_mm512_loadu_si512(in + i), flags0);
+    const __m512i v1 = lookup(_mm512_loadu_si512(in + i + 64), flags1);
+    if (outside(_mm512_or_si512(flags0, flags1)) != 0) break;
     _mm512_storeu_si512(out + i / 4 * 3, pack_groups(order, v0));
     _mm512_storeu_si512(out + i / 4 * 3 + 48, pack_groups(order, v1));
   }
   for (; len - i >= 64 && fits(i); i += 64) {
-    Mask outside;
-    const __m512i v = lookup(_mm512_loadu_si512(in + i), outside);
-    if (outside != 0) return i;
+    __m512i flags;
+    const __m512i v = lookup(_mm512_loadu_si512(in + i), flags);
+    if (outside(flags) != 0) return i;
     store_block(i, v);
   }
   if (whole == i) return i;
   if (len >= 64) {
     if (!fits(whole - 64)) return i;
-    Mask outside;
-    const __m512i v = lookup(_mm512_loadu_si512(in + whole - 64), outside);
-    if (outside != 0) return i;
+    __m512i flags;
+    const __m512i v = lookup(_mm512_loadu_si512(in + whole - 64), flags);
+    if (outside(flags) != 0) return i;
     store_block(whole - 64, v);
     return whole;
   }
@@ -275,9 +278,9 @@ std::size_t decode_blocks(const Lookup& lookup, const std::uint8_t* in, std::siz
   const bool full_store = out_capacity >= 64;
   if (!stays_in_pages(in, whole) || (!full_store && !stays_in_pages(out, bytes))) return 0;
   const Mask lanes = first_bytes(whole);
-  Mask outside;
-  const __m512i v = lookup(_mm512_maskz_loadu_epi8(lanes, in), outside);
-  if ((outside & lanes) != 0) return 0;
+  __m512i flags;
+  const __m512i v = lookup(_mm512_maskz_loadu_epi8(lanes, in), flags);
+  if ((outside(flags) & lanes) != 0) return 0;
   if (full_store)
     _mm512_storeu_si512(out, pack_groups(order, v));
   else
