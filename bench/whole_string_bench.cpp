@@ -23,9 +23,18 @@
 // divides each figure by it), and alloc/encode_output/<size> allocates and
 // frees a buffer of the size of the encoded text, the one allocation of a
 // public operation.
+// traffic/<pattern>/<size>, on CPUs with AVX-512 only: the loads and stores
+// of a kernel without its arithmetic, the most that a kernel with that
+// pattern can reach:
+//   encode    64-byte loads 48 bytes apart, 64-byte stores one after the
+//             other: the accesses of the AVX-512 VBMI encoder's main loop
+//   copy      64-byte loads and stores of the same bytes as memcpy (which
+//             glibc does with REP MOVSB at these sizes: a store protocol
+//             that ordinary stores do not get)
 #include <base64/base64.hpp>
 
 #include <benchmark/benchmark.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -248,6 +257,39 @@ void decode_kernel(benchmark::State& state, const detail::Kernel* k, const Named
 }
 
 
+// The traffic patterns, compiled for AVX-512 in these two functions only.
+// `size` is a multiple of 192.
+__attribute__((target("avx512f"))) void encode_traffic(const char* in, std::size_t size, char* out) {
+  for (std::size_t i = 0; i < size; i += 4 * 48, out += 4 * 64) {
+    const __m512i a = _mm512_loadu_si512(in + i), b = _mm512_loadu_si512(in + i + 48);
+    const __m512i c = _mm512_loadu_si512(in + i + 2 * 48), d = _mm512_loadu_si512(in + i + 3 * 48);
+    _mm512_storeu_si512(out, a);
+    _mm512_storeu_si512(out + 64, b);
+    _mm512_storeu_si512(out + 2 * 64, c);
+    _mm512_storeu_si512(out + 3 * 64, d);
+  }
+}
+
+__attribute__((target("avx512f"))) void copy_traffic(const char* in, std::size_t size, char* out) {
+  for (std::size_t i = 0; i < size; i += 2 * 64) {
+    const __m512i a = _mm512_loadu_si512(in + i), b = _mm512_loadu_si512(in + i + 64);
+    _mm512_storeu_si512(out + i, a);
+    _mm512_storeu_si512(out + i + 64, b);
+  }
+}
+
+void bench_traffic(benchmark::State& state, void (*pattern)(const char*, std::size_t, char*), std::size_t size) {
+  // Whole steps of both patterns; the 16 bytes that an encoding step reads
+  // past its last group are there.
+  const std::size_t steps = size / 192 * 192;
+  Aligned in(steps + 64), out(steps / 3 * 4);
+  std::memcpy(in.data.get(), bytes_of_size(size).data(), steps);
+  for (auto _ : state) {
+    pattern(in.data.get(), steps, out.data.get());
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, steps);
+}
 
 std::string name(const char* op, const std::string& how, const Named_alphabet& a, bool pad, std::size_t size) {
   return std::string(op) + "/" + how + "/" + a.name + "/" + (pad ? "pad" : "bare") + "/" + std::to_string(size);
@@ -261,6 +303,12 @@ void register_all() {
   for (const std::size_t size : sizes) {
     benchmark::RegisterBenchmark(("memcpy/" + std::to_string(size)).c_str(), bench_memcpy, size);
     benchmark::RegisterBenchmark(("alloc/encode_output/" + std::to_string(size)).c_str(), bench_alloc, size);
+    if (size >= 4096 && __builtin_cpu_supports("avx512f")) {
+      benchmark::RegisterBenchmark(("traffic/encode/" + std::to_string(size)).c_str(), bench_traffic,
+                                   encode_traffic, size);
+      benchmark::RegisterBenchmark(("traffic/copy/" + std::to_string(size)).c_str(), bench_traffic, copy_traffic,
+                                   size);
+    }
     for (const auto& a : alphabets()) {
       for (const bool pad : {true, false}) {
         benchmark::RegisterBenchmark(name("encode", "api", a, pad, size).c_str(), encode_api, &a, pad, size);
