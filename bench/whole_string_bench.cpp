@@ -34,7 +34,9 @@
 #include <base64/base64.hpp>
 
 #include <benchmark/benchmark.h>
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -257,6 +259,7 @@ void decode_kernel(benchmark::State& state, const detail::Kernel* k, const Named
 }
 
 
+#if defined(__x86_64__)
 // The traffic patterns, compiled for AVX-512 in these two functions only.
 // `size` is a multiple of 192.
 __attribute__((target("avx512f"))) void encode_traffic(const char* in, std::size_t size, char* out) {
@@ -290,6 +293,7 @@ void bench_traffic(benchmark::State& state, void (*pattern)(const char*, std::si
   }
   count_bytes(state, steps);
 }
+#endif
 
 std::string name(const char* op, const std::string& how, const Named_alphabet& a, bool pad, std::size_t size) {
   return std::string(op) + "/" + how + "/" + a.name + "/" + (pad ? "pad" : "bare") + "/" + std::to_string(size);
@@ -303,12 +307,14 @@ void register_all() {
   for (const std::size_t size : sizes) {
     benchmark::RegisterBenchmark(("memcpy/" + std::to_string(size)).c_str(), bench_memcpy, size);
     benchmark::RegisterBenchmark(("alloc/encode_output/" + std::to_string(size)).c_str(), bench_alloc, size);
+#if defined(__x86_64__)
     if (size >= 4096 && __builtin_cpu_supports("avx512f")) {
       benchmark::RegisterBenchmark(("traffic/encode/" + std::to_string(size)).c_str(), bench_traffic,
                                    encode_traffic, size);
       benchmark::RegisterBenchmark(("traffic/copy/" + std::to_string(size)).c_str(), bench_traffic, copy_traffic,
                                    size);
     }
+#endif
     for (const auto& a : alphabets()) {
       for (const bool pad : {true, false}) {
         benchmark::RegisterBenchmark(name("encode", "api", a, pad, size).c_str(), encode_api, &a, pad, size);
