@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "../kernels.hpp"
 #include "avx512_intrinsics.hpp"
@@ -264,6 +265,63 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
   if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0})
     return decode_blocks(Ascii_lookup{low0, low1}, in, len, out, out_capacity);
   return decode_blocks(Any_lookup{low0, low1, high0, high1}, in, len, out, out_capacity);
+}
+
+// ---------------------------------------------------------------- lines
+
+namespace {
+
+// Whole lines, one after another, each straight to its place. A line of
+// `length` characters is made of 48-byte blocks from its first byte on, each
+// stored as 64 characters, and then a last block of the rest (0 to 45 bytes)
+// with the line end blended in behind its characters:
+//
+//   76 characters, CR LF:  | 64 chars (bytes 0..47) | 12 chars CR LF ~~~~~~ |
+//
+// Every store is a full one; the lanes after the line end (~) are scratch
+// that the next line's stores overwrite. A line is done only while all its
+// loads lie in the input and all its stores in the output; the lines after
+// that are left to the caller, which writes their whole text.
+std::size_t encode_line_blocks(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                               const Line_layout& layout, char* out) noexcept {
+  const std::size_t length = layout.length;
+  const std::size_t line_bytes = length / 4 * 3;
+  const std::size_t end_size = layout.end == Line_end::crlf ? 2 : 1;
+  const std::size_t line_text = length + end_size;
+  const std::size_t out_size = len / line_bytes * line_text;
+  const std::size_t full = line_bytes / 48;           // full blocks of a line
+  const std::size_t rest_chars = line_bytes % 48 / 3 * 4;  // characters of the last block, 0..60
+  // How far past its start a line reads and stores.
+  const std::size_t reach_in = rest_chars != 0 ? full * 48 + 64 : full * 48 + 16;
+  const std::size_t reach_out = rest_chars != 0 ? full * 64 + 64 : full * 64 + end_size;
+
+  const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
+  const __m512i order = load(group_order);
+  const auto block = [&](const std::uint8_t* at) {
+    return translate(table, split_sextets(load_groups(order, _mm512_loadu_si512(at))));
+  };
+  // CR LF or LF from lane rest_chars on (an even lane: CR in the low byte of
+  // each 16-bit lane).
+  const __m512i ends = end_size == 2 ? _mm512_set1_epi16(0x0A0D) : _mm512_set1_epi8('\n');
+  const Mask end_lanes = ((Mask{1} << end_size) - 1) << rest_chars;
+  const char line_end[2] = {end_size == 2 ? '\r' : '\n', '\n'};
+
+  std::size_t i = 0, o = 0;
+  for (; len - i >= reach_in && out_size - o >= reach_out; i += line_bytes, o += line_text) {
+    for (std::size_t b = 0; b < full; ++b) _mm512_storeu_si512(out + o + 64 * b, block(in + i + 48 * b));
+    if (rest_chars != 0)
+      _mm512_storeu_si512(out + o + 64 * full, _mm512_mask_blend_epi8(end_lanes, block(in + i + 48 * full), ends));
+    else
+      std::memcpy(out + o + length, line_end, end_size);
+  }
+  return i;
+}
+
+}  // namespace
+
+std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         char* out) noexcept {
+  return encode_line_blocks(alphabet, in, len, layout, out);
 }
 
 }  // namespace Base64::detail::BASE64_AVX512_VBMI
