@@ -27,7 +27,7 @@ constexpr std::size_t stretch_lines = 64;
 // runs of a line. In 16-byte pieces front to back: a piece is stored below
 // where the next one is read from, so nothing is overwritten before it is
 // read. The last piece, which may overlap the one before it, is read first.
-void move_down(char* to, const char* from, std::size_t n) noexcept {
+inline void move_down(char* to, const char* from, std::size_t n) noexcept {
   if (n < 16) {
     std::memmove(to, from, n);
     return;
@@ -43,6 +43,31 @@ void move_down(char* to, const char* from, std::size_t n) noexcept {
     std::memcpy(to + i, &p, 16);
   }
   std::memcpy(to + n - 16, &last, 16);
+}
+
+// The text of n lines at `from` moved down to their places from `line` on,
+// each with its line end behind it. Length and End are the line's when known
+// here (0: take length and end_size), so that the common layouts get the
+// moves unrolled.
+template <std::size_t Length, std::size_t End>
+void place_lines(char* line, const char* from, std::size_t n, std::size_t length, std::size_t end_size) noexcept {
+  if constexpr (Length != 0) length = Length;
+  if constexpr (End != 0) end_size = End;
+  for (std::size_t k = 0; k < n; ++k, line += length + end_size, from += length) {
+    move_down(line, from, length);
+    if (end_size == 2) {
+      line[length] = '\r';
+      line[length + 1] = '\n';
+    } else {
+      line[length] = '\n';
+    }
+  }
+}
+
+void place_lines(char* line, const char* from, std::size_t n, std::size_t length, std::size_t end_size) noexcept {
+  if (length == 76 && end_size == 2) return place_lines<76, 2>(line, from, n, length, end_size);  // MIME
+  if (length == 64 && end_size == 1) return place_lines<64, 1>(line, from, n, length, end_size);  // PEM
+  place_lines<0, 0>(line, from, n, length, end_size);
 }
 
 }  // namespace
@@ -65,19 +90,14 @@ Lines_progress encode_lines_into(const Kernel& kernel, const Alphabet& alphabet,
   if (kernel.encode_lines != nullptr && lines > 0)
     done = kernel.encode_lines(alphabet, in, lines * line_bytes, layout, to) / line_bytes;
 
-  const char line_end[2] = {end_size == 2 ? '\r' : '\n', '\n'};
   while (done < lines) {
     const std::size_t n = std::min(stretch_lines, lines - done);
     char* const stretch = to + done * line_text;
     // The text of n lines fits in the stretch's output behind n line ends.
-    char* from = stretch + n * end_size;
+    char* const from = stretch + n * end_size;
     const std::string_view bytes(input.data() + done * line_bytes, n * line_bytes);
     encode_text(kernel, alphabet, false, bytes, from);
-    char* line = stretch;
-    for (std::size_t k = 0; k < n; ++k, line += line_text, from += length) {
-      move_down(line, from, length);
-      std::memcpy(line + length, line_end, end_size);
-    }
+    place_lines(stretch, from, n, length, end_size);
     done += n;
   }
   return {.read = lines * line_bytes, .written = lines * line_text};

@@ -17,6 +17,7 @@
 #include "whole_groups.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -58,6 +59,21 @@ struct detail::Encoder_bulk {
     return {g, text};
   }
 
+  // A piece of line: a few groups one by one, as encode() makes them (a
+  // kernel call costs more than that), longer pieces by the kernels.
+  static void put_piece(const char* in, std::size_t groups, char* to) {
+    constexpr std::size_t by_kernel = 19;
+    if (groups >= by_kernel) {
+      encode_whole_groups(in, 3 * groups, to);
+      return;
+    }
+    for (std::size_t k = 0; k < groups; ++k, in += 3, to += 4) {
+      const auto byte = [&](int i) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(in[i])); };
+      const std::array<char, 4> chars = Encoder::group(byte(0) << 8 | byte(1), static_cast<std::uint8_t>(in[2]));
+      std::memcpy(to, chars.data(), 4);
+    }
+  }
+
   // Writes the text of g groups of `in`, as plan() laid them out from
   // `column`, at `to` in one pass, and moves `column` on. After the rest of
   // the current line, every line is the CR LF that a group meeting a full
@@ -67,7 +83,7 @@ struct detail::Encoder_bulk {
   static void write_groups(int& column, const char* in, std::size_t g, char* to) {
     if (column != line_length) {
       const std::size_t k = std::min(g, static_cast<std::size_t>(line_length - column) / 4);
-      encode_whole_groups(in, 3 * k, to);
+      put_piece(in, k, to);
       in += 3 * k;
       to += 4 * k;
       g -= k;
@@ -80,7 +96,7 @@ struct detail::Encoder_bulk {
     const std::size_t last = (g - 1) % line_groups + 1;
     const std::size_t lines = (g - last) / line_groups;
     encode_whole_lines(in, lines, to);
-    encode_whole_groups(in + 3 * line_groups * lines, 3 * last, to + (line_length + 2) * lines);
+    put_piece(in + 3 * line_groups * lines, last, to + (line_length + 2) * lines);
     column = 4 * static_cast<int>(last);
   }
 
