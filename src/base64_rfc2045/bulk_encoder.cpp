@@ -105,7 +105,12 @@ struct detail::Encoder_bulk {
   // multiple of 3). Needs the Main step and no byte carried.
   static std::size_t put_groups(Encoder& e, const char* in, std::size_t n) {
     Encoder::State& s = e.state_;
-    const Plan p = plan(s.column, n / 3, e.room());
+    // The own buffer of a Channel (or Buffer) in stretches that stay in the
+    // first-level cache until they are written out: measured faster than
+    // filling all 64 KiB before each write.
+    constexpr std::int64_t own_stretch = 16 << 10;
+    const bool own = e.destination_.kind() != Destination::Kind::Manual;
+    const Plan p = plan(s.column, n / 3, own ? std::min(e.room(), own_stretch) : e.room());
     if (p.groups == 0) return 0;
     write_groups(s.column, in, p.groups, s.out + s.out_pos);
     s.out_pos += p.text;
