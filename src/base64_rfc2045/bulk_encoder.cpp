@@ -7,9 +7,9 @@
 // with CR LF before each group that starts a new line, exactly where encode()
 // writes it (in front of the first byte of a group that meets a full line).
 // They are written in one pass: full lines with their CR LF by the line
-// kernels of `base64`, the pieces of line before and after by its group
-// kernels. A Buffer gets them straight onto the end of its string; Channel
-// and Manual in the space, as encode() writes them. The bytes left over (0 to
+// kernels of `base64`, the pieces of line before and after them group by
+// group. A Buffer gets them straight onto the end of its string; Channel and
+// Manual in the space, as encode() writes them. The bytes left over (0 to
 // 2, or the ones that meet too little space) go through encode() one by one,
 // which alone stages output and answers Partial.
 #include <base64_rfc2045/encoder.hpp>
@@ -59,11 +59,13 @@ struct detail::Encoder_bulk {
     return {g, text};
   }
 
-  // A piece of line: a few groups one by one, as encode() makes them (a
-  // kernel call costs more than that), longer pieces by the kernels.
+  // A piece of line, the rest of the current one or a last one that is not
+  // full: group by group, as encode() makes them. Up to 18 groups that costs
+  // no more than a kernel call with the AVX-512 kernels, and less with the
+  // AVX2 ones, which leave such a piece mostly to the scalar core (measured).
+  // A whole line (from column 0) goes to the kernels.
   static void put_piece(const char* in, std::size_t groups, char* to) {
-    constexpr std::size_t by_kernel = 19;
-    if (groups >= by_kernel) {
+    if (groups == line_groups) {
       encode_whole_groups(in, 3 * groups, to);
       return;
     }
