@@ -109,7 +109,7 @@ TEST(EncodeLines, MatchesLinesEncodedOneByOne) {
         for (const Line_end end : {Line_end::crlf, Line_end::lf}) {
           const Line_layout layout{.length = length, .end = end};
           const std::size_t line_bytes = length / 4 * 3, line_text = length + end_of(end).size();
-          for (const std::size_t lines : Sizes{0, 1, 2, 3, 5, 29}) {
+          for (const std::size_t lines : Sizes{0, 1, 2, 3, 5, 29, 70}) {
             for (const std::size_t extra : Sizes{0, 1, 2, 3}) {  // one byte short of the lines, up to 2 over
               if (lines == 0 && extra <= 1) continue;  // the empty input has a test of its own
               const std::string in = random_bytes(rng, lines * line_bytes + extra - 1);
