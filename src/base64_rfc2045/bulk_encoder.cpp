@@ -17,7 +17,6 @@
 #include "whole_groups.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -60,19 +59,23 @@ struct detail::Encoder_bulk {
   }
 
   // A piece of line, the rest of the current one or a last one that is not
-  // full: group by group, as encode() makes them. Up to 18 groups that costs
-  // no more than a kernel call with the AVX-512 kernels, and less with the
-  // AVX2 ones, which leave such a piece mostly to the scalar core (measured).
-  // A whole line (from column 0) goes to the kernels.
+  // full: a short one group by group (a kernel call costs more than that,
+  // measured), a longer one by the kernels.
   static void put_piece(const char* in, std::size_t groups, char* to) {
-    if (groups == line_groups) {
+    if (groups >= 8) {
       encode_whole_groups(in, 3 * groups, to);
       return;
     }
+    const char* const chars = base64_alphabet.data();
     for (std::size_t k = 0; k < groups; ++k, in += 3, to += 4) {
-      const auto byte = [&](int i) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(in[i])); };
-      const std::array<char, 4> chars = Encoder::group(byte(0) << 8 | byte(1), static_cast<std::uint8_t>(in[2]));
-      std::memcpy(to, chars.data(), 4);
+      // aaaaaaaa bbbbbbbb cccccccc -> 00aaaaaa 00aabbbb 00bbbbcc 00cccccc
+      const std::uint32_t q = static_cast<std::uint32_t>(static_cast<std::uint8_t>(in[0])) << 16 |
+                              static_cast<std::uint32_t>(static_cast<std::uint8_t>(in[1])) << 8 |
+                              static_cast<std::uint8_t>(in[2]);
+      to[0] = chars[q >> 18];
+      to[1] = chars[(q >> 12) & 63];
+      to[2] = chars[(q >> 6) & 63];
+      to[3] = chars[q & 63];
     }
   }
 
