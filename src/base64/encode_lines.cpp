@@ -70,15 +70,14 @@ void place_lines(char* line, const char* from, std::size_t n, std::size_t length
   place_lines<0, 0>(line, from, n, length, end_size);
 }
 
-}  // namespace
-
-namespace detail {
-
-Lines_progress encode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view input,
-                                 std::span<char> out, const Line_layout& layout) noexcept {
-  const std::size_t length = layout.length;
+// The lines of encode_lines_into; inline, so that for MIME lines (76
+// characters, CR LF) the divisions by the line's size are by constants: a
+// division by a variable costs about as much as encoding a line.
+[[gnu::always_inline]] inline Lines_progress encode_lines(const detail::Kernel& kernel, const Alphabet& alphabet,
+                                                           std::string_view input, std::span<char> out,
+                                                           const Line_layout& layout, std::size_t length,
+                                                           std::size_t end_size) noexcept {
   const std::size_t line_bytes = length / 4 * 3;
-  const std::size_t end_size = layout.end == Line_end::crlf ? 2 : 1;
   const std::size_t line_text = length + end_size;
   // A line longer than the whole output makes none (and line_text cannot
   // overflow below that).
@@ -96,11 +95,22 @@ Lines_progress encode_lines_into(const Kernel& kernel, const Alphabet& alphabet,
     // The text of n lines fits in the stretch's output behind n line ends.
     char* const from = stretch + n * end_size;
     const std::string_view bytes(input.data() + done * line_bytes, n * line_bytes);
-    encode_text(kernel, alphabet, false, bytes, from);
+    detail::encode_text(kernel, alphabet, false, bytes, from);
     place_lines(stretch, from, n, length, end_size);
     done += n;
   }
   return {.read = lines * line_bytes, .written = lines * line_text};
+}
+
+}  // namespace
+
+namespace detail {
+
+Lines_progress encode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view input,
+                                 std::span<char> out, const Line_layout& layout) noexcept {
+  if (layout.length == 76 && layout.end == Line_end::crlf)
+    return encode_lines(kernel, alphabet, input, out, layout, 76, 2);
+  return encode_lines(kernel, alphabet, input, out, layout, layout.length, layout.end == Line_end::crlf ? 2 : 1);
 }
 
 }  // namespace detail

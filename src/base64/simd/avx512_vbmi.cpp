@@ -284,7 +284,7 @@ namespace {
 struct Line_shape {
   std::size_t length, end_size, line_bytes, line_text, full, rest_chars;
 
-  explicit Line_shape(const Line_layout& layout) noexcept
+  constexpr explicit Line_shape(const Line_layout& layout) noexcept
       : length(layout.length),
         end_size(layout.end == Line_end::crlf ? 2 : 1),
         line_bytes(length / 4 * 3),
@@ -318,7 +318,7 @@ constexpr Byte_order rest_order = [] {
   return o;
 }();
 
-std::size_t encode_lines_by_four(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+[[gnu::always_inline]] inline std::size_t encode_lines_by_four(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                                  const Line_shape& line, char* out) noexcept {
   const std::size_t out_size = len / line.line_bytes * line.line_text;
   const std::size_t reach_in = 3 * line.line_bytes + 64, reach_out = 3 * line.line_text + 64 + 16;
@@ -356,7 +356,7 @@ std::size_t encode_lines_by_four(const Alphabet& alphabet, const std::uint8_t* i
 // the end, from the input's last 64 bytes; its first 64 characters as one
 // full store, the 16 that end the characters as another (overlapping the
 // first), and the line end. Needs 64 bytes of input in all.
-std::size_t encode_last_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+[[gnu::always_inline]] inline std::size_t encode_last_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                               const Line_shape& line, char* out) noexcept {
   if (len < 64) return 0;
   const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
@@ -376,6 +376,16 @@ std::size_t encode_last_lines(const Alphabet& alphabet, const std::uint8_t* in, 
     std::memcpy(at + line.length, line_end, line.end_size);
   }
   return i;
+}
+
+// Lines of 68 to 76 characters: four per step, then the last ones. Inline,
+// so that for MIME lines every division by the line's size is one by a
+// constant: a division by a variable costs about as much as a line.
+[[gnu::always_inline]] inline std::size_t encode_lines_with_rests(const Alphabet& alphabet, const std::uint8_t* in,
+                                                                  std::size_t len, const Line_shape& line,
+                                                                  char* out) noexcept {
+  const std::size_t i = encode_lines_by_four(alphabet, in, len, line, out);
+  return i + encode_last_lines(alphabet, in + i, len - i, line, out + i / line.line_bytes * line.line_text);
 }
 
 // Any lines, one at a time.
@@ -411,13 +421,14 @@ std::size_t encode_lines_one_by_one(const Alphabet& alphabet, const std::uint8_t
 
 std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
                          char* out) noexcept {
-  const Line_shape line(layout);
-  std::size_t i = 0;
-  if (line.full == 1 && line.rest_chars != 0 && line.rest_chars + line.end_size <= 16) {
-    i = encode_lines_by_four(alphabet, in, len, line, out);
-    return i + encode_last_lines(alphabet, in + i, len - i, line, out + i / line.line_bytes * line.line_text);
+  if (layout.length == 76 && layout.end == Line_end::crlf) {
+    constexpr Line_shape mime{Line_layout{}};
+    return encode_lines_with_rests(alphabet, in, len, mime, out);
   }
-  return i + encode_lines_one_by_one(alphabet, in + i, len - i, line, out + i / line.line_bytes * line.line_text);
+  const Line_shape line(layout);
+  if (line.full == 1 && line.rest_chars != 0 && line.rest_chars + line.end_size <= 16)
+    return encode_lines_with_rests(alphabet, in, len, line, out);
+  return encode_lines_one_by_one(alphabet, in, len, line, out);
 }
 
 }  // namespace Base64::detail::BASE64_AVX512_VBMI
