@@ -178,8 +178,9 @@ TEST(EncodeLines, PublicCallWithDefaults) {
   std::mt19937_64 rng(14);
   const std::string in = random_bytes(rng, 57 * 20 + 5);
   const std::string whole = Base64::encode_string(in);
-  for (const auto& [layout, line_end] : {std::pair{Line_layout{}, std::string("\r\n")},
-                                         std::pair{Line_layout{.length = 64, .end = Line_end::lf}, std::string("\n")}}) {
+  const Line_layout pem{.length = 64, .end = Line_end::lf};
+  const Line_layout mime{};
+  for (const auto& [layout, line_end] : {std::pair{mime, std::string("\r\n")}, std::pair{pem, std::string("\n")}}) {
     std::string out(in.size() * 2, guard);
     const Lines_progress progress = Base64::encode_lines_into(in, out, layout);
     const std::size_t lines = in.size() / (layout.length / 4 * 3);

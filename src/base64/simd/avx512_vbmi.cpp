@@ -318,8 +318,9 @@ constexpr Byte_order rest_order = [] {
   return o;
 }();
 
-[[gnu::always_inline]] inline std::size_t encode_lines_by_four(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
-                                 const Line_shape& line, char* out) noexcept {
+[[gnu::always_inline]] inline std::size_t encode_lines_by_four(const Alphabet& alphabet, const std::uint8_t* in,
+                                                               std::size_t len, const Line_shape& line,
+                                                               char* out) noexcept {
   const std::size_t out_size = len / line.line_bytes * line.line_text;
   const std::size_t reach_in = 3 * line.line_bytes + 64, reach_out = 3 * line.line_text + 64 + 16;
   const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
@@ -356,8 +357,9 @@ constexpr Byte_order rest_order = [] {
 // the end, from the input's last 64 bytes; its first 64 characters as one
 // full store, the 16 that end the characters as another (overlapping the
 // first), and the line end. Needs 64 bytes of input in all.
-[[gnu::always_inline]] inline std::size_t encode_last_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
-                              const Line_shape& line, char* out) noexcept {
+[[gnu::always_inline]] inline std::size_t encode_last_lines(const Alphabet& alphabet, const std::uint8_t* in,
+                                                            std::size_t len, const Line_shape& line,
+                                                            char* out) noexcept {
   if (len < 64) return 0;
   const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
   const __m512i order = load(group_order);
@@ -372,7 +374,8 @@ constexpr Byte_order rest_order = [] {
     const std::size_t from = std::min(i, len - 64), skip = i - from;
     const __m512i bytes = _mm512_loadu_si512(in + from);
     _mm512_storeu_si512(at, text(bytes, skip));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + last16), _mm512_castsi512_si128(text(bytes, skip + last16 / 4 * 3)));
+    const __m512i last = text(bytes, skip + last16 / 4 * 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + last16), _mm512_castsi512_si128(last));
     std::memcpy(at + line.length, line_end, line.end_size);
   }
   return i;
