@@ -19,6 +19,8 @@
 //             standard characters in a random order) and random (64 random
 //             bytes, high bytes and a repeat among them)
 //   padding   pad or bare
+// encode_lines/<kernel>/standard/crlf76/1048576 encodes 1 MiB into lines of
+// 76 characters and CR LF with that kernel (detail::encode_lines_into).
 // memcpy/<size> copies the same number of bytes, for scale (ratios.py
 // divides each figure by it), and alloc/encode_output/<size> allocates and
 // frees a buffer of the size of the encoded text, the one allocation of a
@@ -295,6 +297,21 @@ void bench_traffic(benchmark::State& state, void (*pattern)(const char*, std::si
 }
 #endif
 
+// The payload as 76-column lines with CR LF, as a MIME body holds it: the
+// kernel's line kernel where it has one, or its encode and the moves of the
+// lines otherwise (the avx2 and scalar rows).
+void encode_lines_kernel(benchmark::State& state, const detail::Kernel* k, std::size_t size) {
+  const std::string_view in = bytes_of_size(size);
+  const Base64::Line_layout layout{};
+  Aligned out(size / 57 * 78);
+  const std::span<char> text(out.data.get(), out.size);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(detail::encode_lines_into(*k, Base64::standard_alphabet, in, text, layout));
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, size);
+}
+
 std::string name(const char* op, const std::string& how, const Named_alphabet& a, bool pad, std::size_t size) {
   return std::string(op) + "/" + how + "/" + a.name + "/" + (pad ? "pad" : "bare") + "/" + std::to_string(size);
 }
@@ -303,6 +320,10 @@ void register_all() {
   std::vector<const detail::Kernel*> kernels;
   for (const auto& k : detail::kernels())
     if (k.supported()) kernels.push_back(&k);
+
+  for (const auto* k : kernels)
+    benchmark::RegisterBenchmark(("encode_lines/" + std::string(k->name) + "/standard/crlf76/1048576").c_str(),
+                                 encode_lines_kernel, k, std::size_t{1} << 20);
 
   for (const std::size_t size : sizes) {
     benchmark::RegisterBenchmark(("memcpy/" + std::to_string(size)).c_str(), bench_memcpy, size);

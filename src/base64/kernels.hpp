@@ -40,7 +40,9 @@ using Decode_bulk = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t
 
 // Encodes whole lines of in[0, len): each layout.length / 4 * 3 bytes to
 // layout.length characters at out and the line end after them. Returns the
-// number of input bytes consumed (a multiple of the line's bytes).
+// number of input bytes consumed (a multiple of the line's bytes). May store
+// up to the end of the text of all of in[0, len); the bytes beyond the lines
+// consumed are scratch that the caller overwrites.
 using Encode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                                      const Line_layout& layout, char* out) noexcept;
 
@@ -92,6 +94,8 @@ namespace avx512_vbmi {
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept;
+std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                         const Line_layout& layout, char* out) noexcept;
 }  // namespace avx512_vbmi
 
 namespace neon {
@@ -107,6 +111,8 @@ namespace avx512_vbmi_simde {
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept;
+std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                         const Line_layout& layout, char* out) noexcept;
 }  // namespace avx512_vbmi_simde
 
 // The kernels built on SIMDe (simd/emulated.cpp): the AVX-512 VBMI ones on a
@@ -130,6 +136,11 @@ enum class Decode_status { ok, out_of_bounds, malformed, too_much_input };
 // written, the same bytes whatever the kernel.
 Decode_status decode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view in,
                           std::uint8_t* out, std::size_t& len) noexcept;
+
+// Encodes whole lines of `in` to `out` as Base64::encode_lines_into does;
+// the layout's length is a positive multiple of 4.
+Lines_progress encode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view in,
+                                 std::span<char> out, const Line_layout& layout) noexcept;
 
 Result<Sub> encode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);
 Result<Sub> decode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);

@@ -6,16 +6,21 @@
 // ahead are laid out from the current column: as many as the space holds,
 // with CR LF before each group that starts a new line, exactly where encode()
 // writes it (in front of the first byte of a group that meets a full line).
-// Their characters are encoded by one kernel call into the end of that stretch
-// of space and then moved down, line by line, to make room for the CR LF.
-// The bytes left over (0 to 2, or the ones that meet too little space) go
-// through encode() one by one, which alone stages output and answers Partial.
+// They are written in one pass: full lines with their CR LF by the line
+// kernels of `base64`, the pieces of line before and after them group by
+// group. A Buffer gets them straight onto the end of its string; Channel and
+// Manual in the space, as encode() writes them. The bytes left over (0 to
+// 2, or the ones that meet too little space) go through encode() one by one,
+// which alone stages output and answers Partial.
 #include <base64_rfc2045/encoder.hpp>
 
 #include "whole_groups.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <limits>
+#include <string>
 
 namespace Base64_rfc2045 {
 
@@ -23,45 +28,22 @@ struct detail::Encoder_bulk {
   using Cont = Encoder::Cont;
   using Step = Encoder::Step;
   static constexpr int line_length = Encoder::line_length;
+  static constexpr std::size_t line_groups = line_length / 4;
 
-  // A full line moved down over itself: all of it is loaded before any of it
-  // is stored, in five 16-byte pieces (76 = 4 * 16 + 12: the last overlaps
-  // the fourth), inline; a memmove of a constant size is still a call into
-  // the C library with g++ 12. Pieces, not one 76-byte array: g++ copies an
-  // array through the stack, and its overlapping stores there stall the load
-  // that reads them back.
-  static void move_line(char* to, const char* from) noexcept {
-    static_assert(line_length == 4 * 16 + 12);
-    struct Piece {
-      char bytes[16];
-    };
-    Piece a, b, c, d, e;
-    std::memcpy(&a, from, 16);
-    std::memcpy(&b, from + 16, 16);
-    std::memcpy(&c, from + 32, 16);
-    std::memcpy(&d, from + 48, 16);
-    std::memcpy(&e, from + 60, 16);
-    std::memcpy(to, &a, 16);
-    std::memcpy(to + 16, &b, 16);
-    std::memcpy(to + 32, &c, 16);
-    std::memcpy(to + 48, &d, 16);
-    std::memcpy(to + 60, &e, 16);
-  }
-
-  // Writes the whole groups of in[0, n) that the space holds, with their line
-  // breaks, from the current column on; returns the number of bytes taken (a
-  // multiple of 3). Needs the Main step and no byte carried.
-  static std::size_t put_groups(Encoder& e, const char* in, std::size_t n) {
-    Encoder::State& s = e.state_;
-    const std::int64_t room = e.room();
-    const std::size_t groups = n / 3;
-    constexpr std::size_t line_groups = line_length / 4;
-    // The rest of the current line, then full lines of CR LF and 19 groups,
-    // then a last line that is not full, each as far as groups and room go.
-    std::size_t g = std::min({groups, static_cast<std::size_t>(line_length - s.column) / 4,
+  // How many of `groups` whole groups fit in `room` bytes from `column` on,
+  // with the CR LF before each group that starts a new line, and the length
+  // of their text: the rest of the current line, then full lines of CR LF and
+  // 19 groups, then a last line that is not full, each as far as groups and
+  // room go.
+  struct Plan {
+    std::size_t groups = 0;
+    std::int64_t text = 0;
+  };
+  static Plan plan(int column, std::size_t groups, std::int64_t room) noexcept {
+    std::size_t g = std::min({groups, static_cast<std::size_t>(line_length - column) / 4,
                               static_cast<std::size_t>(room / 4)});
     std::int64_t text = 4 * static_cast<std::int64_t>(g);
-    if (s.column + static_cast<int>(text) == line_length) {
+    if (column + static_cast<int>(text) == line_length) {
       constexpr std::int64_t full_line = 2 + line_length;
       const std::size_t lines =
           std::min((groups - g) / line_groups, static_cast<std::size_t>((room - text) / full_line));
@@ -73,46 +55,97 @@ struct detail::Encoder_bulk {
         text += 2 + 4 * static_cast<std::int64_t>(last);
       }
     }
-    if (g == 0) return 0;
-
-    char* const base = s.out + s.out_pos;
-    const char* from = base + (text - 4 * static_cast<std::int64_t>(g));
-    encode_whole_groups(in, 3 * g, base + (text - 4 * static_cast<std::int64_t>(g)));
-    // Front to back, every character moves down by the CR LF pairs before it:
-    // it lands at or below its place, and the pairs still to come lie above
-    // the destination, so nothing is overwritten before it has moved. First
-    // the rest of the current line, then full lines (most of them), then a
-    // last short line.
-    char* to = base;
-    std::size_t left = g;
-    const auto move_groups = [&](std::size_t k) {
-      std::memmove(to, from, 4 * k);
-      to += 4 * k;
-      from += 4 * k;
-      left -= k;
-      s.column += 4 * static_cast<int>(k);
-    };
-    const auto line_break = [&] {
-      to[0] = '\r';
-      to[1] = '\n';
-      to += 2;
-      s.column = 0;
-    };
-    if (s.column != line_length) move_groups(std::min(left, static_cast<std::size_t>(line_length - s.column) / 4));
-    for (; left >= line_groups; left -= line_groups) {
-      line_break();
-      move_line(to, from);
-      to += line_length;
-      from += line_length;
-      s.column = line_length;
-    }
-    if (left > 0) {
-      line_break();
-      move_groups(left);
-    }
-    s.out_pos += text;
-    return 3 * g;
+    return {g, text};
   }
+
+  // A piece of line, the rest of the current one or a last one that is not
+  // full: a short one group by group (a kernel call costs more than that,
+  // measured), a longer one by the kernels.
+  static void put_piece(const char* in, std::size_t groups, char* to) {
+    if (groups >= 8) {
+      encode_whole_groups(in, 3 * groups, to);
+      return;
+    }
+    const char* const chars = base64_alphabet.data();
+    for (std::size_t k = 0; k < groups; ++k, in += 3, to += 4) {
+      // aaaaaaaa bbbbbbbb cccccccc -> 00aaaaaa 00aabbbb 00bbbbcc 00cccccc
+      const std::uint32_t q = static_cast<std::uint32_t>(static_cast<std::uint8_t>(in[0])) << 16 |
+                              static_cast<std::uint32_t>(static_cast<std::uint8_t>(in[1])) << 8 |
+                              static_cast<std::uint8_t>(in[2]);
+      to[0] = chars[q >> 18];
+      to[1] = chars[(q >> 12) & 63];
+      to[2] = chars[(q >> 6) & 63];
+      to[3] = chars[q & 63];
+    }
+  }
+
+  // Writes the text of g groups of `in`, as plan() laid them out from
+  // `column`, at `to` in one pass, and moves `column` on. After the rest of
+  // the current line, every line is the CR LF that a group meeting a full
+  // line writes first, then its groups; so the text from the first CR LF on
+  // is whole lines each followed by CR LF (encode_whole_lines) and a last
+  // line of 1 to 19 groups without one.
+  static void write_groups(int& column, const char* in, std::size_t g, char* to) {
+    if (column != line_length) {
+      const std::size_t k = std::min(g, static_cast<std::size_t>(line_length - column) / 4);
+      put_piece(in, k, to);
+      in += 3 * k;
+      to += 4 * k;
+      g -= k;
+      column += 4 * static_cast<int>(k);
+    }
+    if (g == 0) return;
+    to[0] = '\r';
+    to[1] = '\n';
+    to += 2;
+    const std::size_t last = (g - 1) % line_groups + 1;
+    const std::size_t lines = (g - last) / line_groups;
+    encode_whole_lines(in, lines, to);
+    put_piece(in + 3 * line_groups * lines, last, to + (line_length + 2) * lines);
+    column = 4 * static_cast<int>(last);
+  }
+
+  // Writes the whole groups of in[0, n) that the space holds, with their line
+  // breaks, from the current column on; returns the number of bytes taken (a
+  // multiple of 3). Needs the Main step and no byte carried.
+  static std::size_t put_groups(Encoder& e, const char* in, std::size_t n) {
+    Encoder::State& s = e.state_;
+    // The own buffer of a Channel (or Buffer) in stretches that stay in the
+    // first-level cache until they are written out: measured faster than
+    // filling all 64 KiB before each write.
+    constexpr std::int64_t own_stretch = 16 << 10;
+    const bool own = e.destination_.kind() != Destination::Kind::Manual;
+    const Plan p = plan(s.column, n / 3, own ? std::min(e.room(), own_stretch) : e.room());
+    if (p.groups == 0) return 0;
+    write_groups(s.column, in, p.groups, s.out + s.out_pos);
+    s.out_pos += p.text;
+    return 3 * p.groups;
+  }
+
+#if defined(__cpp_lib_string_resize_and_overwrite)
+  // A Buffer with nothing waiting in the own buffer: all the whole groups of
+  // in[0, n) straight onto the end of the string, in one pass, with the
+  // result one append per group gives. Returns the number of bytes taken, 0
+  // when the string cannot grow (the own buffer's path then meets the same
+  // failure where one append per group would).
+  static std::size_t append_groups(Encoder& e, std::string& text, const char* in, std::size_t n) {
+    Encoder::State& s = e.state_;
+    const Plan p = plan(s.column, n / 3, std::numeric_limits<std::int64_t>::max());
+    const std::size_t size = text.size(), grown = size + static_cast<std::size_t>(p.text);
+    try {
+      // The operation returns `grown`, not the count it is handed: libstdc++
+      // 12 hands it the grown capacity (GCC bug 109703).
+      text.resize_and_overwrite(grown, [&](char* data, std::size_t) {
+        write_groups(s.column, in, p.groups, data + size);
+        return grown;
+      });
+    } catch (const std::exception&) {
+      return 0;
+    }
+    s.held = {.kind = Cont::Kind::K, .n = 4};  // as the delivery of the last group leaves it
+    return 3 * p.groups;
+  }
+#endif
 
   static Encode_result encode_bytes(Encoder& e, std::span<const char> bytes, std::size_t& taken) {
     taken = 0;
@@ -122,6 +155,14 @@ struct detail::Encoder_bulk {
     const std::size_t n = bytes.size();
     while (taken < n) {
       if (s.step == Step::Main && s.carry_len == 0 && n - taken >= 3) {
+#if defined(__cpp_lib_string_resize_and_overwrite)
+        if (e.destination_.kind() == Destination::Kind::Buffer && s.out_pos == 0) {
+          if (const std::size_t k = append_groups(e, *e.destination_.bytes(), bytes.data() + taken, n - taken)) {
+            taken += k;
+            continue;
+          }
+        }
+#endif
         const std::size_t k = put_groups(e, bytes.data() + taken, n - taken);
         if (k > 0) {
           taken += k;

@@ -9,11 +9,27 @@
 #include <string_view>
 
 namespace Base64_rfc2045::detail {
+namespace {
+
+// The options of every call, made once: a record made per call is zeroed
+// whole first (its alphabet's storage too), which costs more than encoding a
+// short piece of line.
+const Base64::Options standard_options{};
+constexpr Base64::Line_layout mime_lines{};  // RFC 2045: 76 characters, CR LF
+const Base64::Alphabet_choice standard_alphabet{};
+
+}  // namespace
 
 void encode_whole_groups(const char* in, std::size_t n, char* out) {
   // A whole range of whole groups into exactly its room cannot fail and
   // needs no padding.
-  (void)Base64::encode_into(std::string_view(in, n), std::span<char>(out, n / 3 * 4));
+  (void)Base64::encode_into(std::string_view(in, n), std::span<char>(out, n / 3 * 4), standard_options);
+}
+
+void encode_whole_lines(const char* in, std::size_t lines, char* out) {
+  // Whole lines into exactly their room are all written.
+  (void)Base64::encode_lines_into(std::string_view(in, lines * 57), std::span<char>(out, lines * 78), mime_lines,
+                                  standard_alphabet);
 }
 
 bool decode_whole_groups(const char* in, std::size_t n, char* out) {

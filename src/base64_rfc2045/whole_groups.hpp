@@ -14,6 +14,10 @@ namespace Base64_rfc2045::detail {
 // RFC 2045 alphabet at `out`, with no padding and no line break.
 void encode_whole_groups(const char* in, std::size_t n, char* out);
 
+// Encodes `lines` full lines of 57 bytes of `in` to out: each line's 76
+// characters and CR LF after them, 78 * lines bytes in all.
+void encode_whole_lines(const char* in, std::size_t lines, char* out);
+
 // Decodes n characters (a multiple of 4) of `in` to 3n/4 bytes at `out` when
 // every one of them is in the alphabet, and returns true. Returns false for
 // any other byte, '=' included; `out` then holds unspecified bytes.

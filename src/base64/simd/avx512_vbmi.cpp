@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "../kernels.hpp"
 #include "avx512_intrinsics.hpp"
@@ -305,6 +306,173 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
   if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0})
     return decode_blocks(Ascii_lookup{low0, low1}, in, len, out, out_capacity);
   return decode_blocks(Any_lookup{low0, low1, high0, high1}, in, len, out, out_capacity);
+}
+
+// ---------------------------------------------------------------- lines
+
+namespace {
+
+// The shape of a line: `full` blocks of 48 bytes from its first byte on,
+// each stored as 64 characters, and a last block of the rest (0 to 45
+// bytes), rest_chars characters, with the line end blended in behind them:
+//
+//   76 characters, CR LF:  | 64 chars (bytes 0..47) | 12 chars CR LF ~~~~~~ |
+//
+// Every store is a full one; the lanes after the line end (~) are scratch
+// that the next line's stores overwrite. A line is done only while all its
+// loads lie in the input and all its stores in the output; the lines after
+// that are left to the caller, which writes their whole text.
+struct Line_shape {
+  std::size_t length, end_size, line_bytes, line_text, full, rest_chars;
+
+  constexpr explicit Line_shape(const Line_layout& layout) noexcept
+      : length(layout.length),
+        end_size(layout.end == Line_end::crlf ? 2 : 1),
+        line_bytes(length / 4 * 3),
+        line_text(length + end_size),
+        full(line_bytes / 48),
+        rest_chars(line_bytes % 48 / 3 * 4) {}
+};
+
+// The line end in every lane, to be blended in from an even lane: CR LF in
+// each 16-bit lane, or LF in each byte.
+inline __m512i line_ends(std::size_t end_size) noexcept {
+  return end_size == 2 ? _mm512_set1_epi16(0x0A0D) : _mm512_set1_epi8('\n');
+}
+
+// Lines of 64 characters and a short rest (68 to 76 characters: one full
+// block and 1 to 3 groups), four per step. Each line's first 64 characters
+// are a block as usual; the rests of the four lines share one block, 16
+// lanes each, gathered from the four lines' registers by two VPERMI2B (lines
+// 0 and 1, lines 2 and 3: the same index, each pair's half kept) and stored
+// as 16 bytes behind each line, the line end in them. A rest's scratch lanes
+// fall on the next line's first characters, stored after it. Returns the
+// bytes of the lines done.
+constexpr Byte_order rest_order = [] {
+  Byte_order o{};
+  for (unsigned lane = 0; lane < 64; ++lane) {
+    const unsigned g = lane % 16 / 4, odd = lane / 16 % 2;
+    const unsigned a = 48 + 3 * g + 64 * odd;
+    constexpr unsigned pick[4] = {1, 0, 2, 1};  // [b a c b], as group_order
+    o.at[lane] = static_cast<std::uint8_t>(a + pick[lane % 4]);
+  }
+  return o;
+}();
+
+[[gnu::always_inline]] inline std::size_t encode_lines_by_four(const Alphabet& alphabet, const std::uint8_t* in,
+                                                               std::size_t len, const Line_shape& line,
+                                                               char* out) noexcept {
+  const std::size_t out_size = len / line.line_bytes * line.line_text;
+  const std::size_t reach_in = 3 * line.line_bytes + 64, reach_out = 3 * line.line_text + 64 + 16;
+  const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
+  const __m512i order = load(group_order), rests = load(rest_order);
+  const __m512i ends = line_ends(line.end_size);
+  Mask end_lanes = 0;
+  for (std::size_t k = 0; k < 4; ++k) end_lanes |= ((Mask{1} << line.end_size) - 1) << (16 * k + line.rest_chars);
+  const auto text = [&](__m512i groups) { return translate(table, split_sextets(groups)); };
+
+  std::size_t i = 0, o = 0;
+  for (; len - i >= reach_in && out_size - o >= reach_out; i += 4 * line.line_bytes, o += 4 * line.line_text) {
+    const __m512i r0 = _mm512_loadu_si512(in + i), r1 = _mm512_loadu_si512(in + i + line.line_bytes);
+    const __m512i r2 = _mm512_loadu_si512(in + i + 2 * line.line_bytes);
+    const __m512i r3 = _mm512_loadu_si512(in + i + 3 * line.line_bytes);
+    const __m512i gathered = _mm512_mask_blend_epi8(0xFFFF'FFFF'0000'0000, _mm512_permutex2var_epi8(r0, rests, r1),
+                                                    _mm512_permutex2var_epi8(r2, rests, r3));
+    const __m512i tails = _mm512_mask_blend_epi8(end_lanes, text(gathered), ends);
+    char* const at = out + o;
+    const std::size_t t = line.line_text;
+    _mm512_storeu_si512(at, text(load_groups(order, r0)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 64), _mm512_castsi512_si128(tails));
+    _mm512_storeu_si512(at + t, text(load_groups(order, r1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + t + 64), _mm512_extracti32x4_epi32(tails, 1));
+    _mm512_storeu_si512(at + 2 * t, text(load_groups(order, r2)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 2 * t + 64), _mm512_extracti32x4_epi32(tails, 2));
+    _mm512_storeu_si512(at + 3 * t, text(load_groups(order, r3)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 3 * t + 64), _mm512_extracti32x4_epi32(tails, 3));
+  }
+  return i;
+}
+
+// The last lines of that shape, one at a time, with no access outside the
+// ranges: each from one register loaded from the line's first byte or, near
+// the end, from the input's last 64 bytes; its first 64 characters as one
+// full store, the 16 that end the characters as another (overlapping the
+// first), and the line end. Needs 64 bytes of input in all.
+[[gnu::always_inline]] inline std::size_t encode_last_lines(const Alphabet& alphabet, const std::uint8_t* in,
+                                                            std::size_t len, const Line_shape& line,
+                                                            char* out) noexcept {
+  if (len < 64) return 0;
+  const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
+  const __m512i order = load(group_order);
+  const auto text = [&](__m512i bytes, std::size_t skip) {
+    return translate(table, split_sextets(load_groups(
+                                _mm512_add_epi8(order, _mm512_set1_epi8(static_cast<std::int8_t>(skip))), bytes)));
+  };
+  const std::size_t last16 = 48 + line.rest_chars;  // where the last 16 characters start
+  const char line_end[2] = {line.end_size == 2 ? '\r' : '\n', '\n'};
+  std::size_t i = 0;
+  for (char* at = out; i < len; i += line.line_bytes, at += line.line_text) {
+    const std::size_t from = std::min(i, len - 64), skip = i - from;
+    const __m512i bytes = _mm512_loadu_si512(in + from);
+    _mm512_storeu_si512(at, text(bytes, skip));
+    const __m512i last = text(bytes, skip + last16 / 4 * 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + last16), _mm512_castsi512_si128(last));
+    std::memcpy(at + line.length, line_end, line.end_size);
+  }
+  return i;
+}
+
+// Lines of 68 to 76 characters: four per step, then the last ones. Inline,
+// so that for MIME lines every division by the line's size is one by a
+// constant: a division by a variable costs about as much as a line.
+[[gnu::always_inline]] inline std::size_t encode_lines_with_rests(const Alphabet& alphabet, const std::uint8_t* in,
+                                                                  std::size_t len, const Line_shape& line,
+                                                                  char* out) noexcept {
+  const std::size_t i = encode_lines_by_four(alphabet, in, len, line, out);
+  return i + encode_last_lines(alphabet, in + i, len - i, line, out + i / line.line_bytes * line.line_text);
+}
+
+// Any lines, one at a time.
+std::size_t encode_lines_one_by_one(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
+                                    const Line_shape& line, char* out) noexcept {
+  const std::size_t full = line.full, rest_chars = line.rest_chars, end_size = line.end_size;
+  const std::size_t out_size = len / line.line_bytes * line.line_text;
+  // How far past its start a line reads and stores.
+  const std::size_t reach_in = rest_chars != 0 ? full * 48 + 64 : full * 48 + 16;
+  const std::size_t reach_out = rest_chars != 0 ? full * 64 + 64 : full * 64 + end_size;
+
+  const __m512i table = _mm512_loadu_si512(alphabet.emap().data());
+  const __m512i order = load(group_order);
+  const auto block = [&](const std::uint8_t* at) {
+    return translate(table, split_sextets(load_groups(order, _mm512_loadu_si512(at))));
+  };
+  const __m512i ends = line_ends(end_size);
+  const Mask end_lanes = ((Mask{1} << end_size) - 1) << rest_chars;
+  const char line_end[2] = {end_size == 2 ? '\r' : '\n', '\n'};
+
+  std::size_t i = 0, o = 0;
+  for (; len - i >= reach_in && out_size - o >= reach_out; i += line.line_bytes, o += line.line_text) {
+    for (std::size_t b = 0; b < full; ++b) _mm512_storeu_si512(out + o + 64 * b, block(in + i + 48 * b));
+    if (rest_chars != 0)
+      _mm512_storeu_si512(out + o + 64 * full, _mm512_mask_blend_epi8(end_lanes, block(in + i + 48 * full), ends));
+    else
+      std::memcpy(out + o + line.length, line_end, end_size);
+  }
+  return i;
+}
+
+}  // namespace
+
+std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         char* out) noexcept {
+  if (layout.length == 76 && layout.end == Line_end::crlf) {
+    constexpr Line_shape mime{Line_layout{}};
+    return encode_lines_with_rests(alphabet, in, len, mime, out);
+  }
+  const Line_shape line(layout);
+  if (line.full == 1 && line.rest_chars != 0 && line.rest_chars + line.end_size <= 16)
+    return encode_lines_with_rests(alphabet, in, len, line, out);
+  return encode_lines_one_by_one(alphabet, in, len, line, out);
 }
 
 }  // namespace Base64::detail::BASE64_AVX512_VBMI

@@ -103,8 +103,8 @@ inline Encode_result encode(Encoder& e, Encode_input input);
 // the text out, hand in space with dst(), and call again with the bytes not
 // taken (or encode(e, Await{})); a waiting encoder is first resumed as
 // encode(e, Await{}) would. Runs of whole groups are encoded by the kernels of
-// `base64`, many lines per call, straight into the space (Manual) or the own
-// buffer. End stays the way to finish; bulk and per-byte calls may be mixed
+// `base64`, many lines per call with their CR LF in one pass, straight into
+// the space (Manual), the string (Buffer) or the own buffer (Channel). End stays the way to finish; bulk and per-byte calls may be mixed
 // freely.
 BASE64_RFC2045_API Encode_result encode_bytes(Encoder& e, std::span<const char> bytes, std::size_t& taken);
 
