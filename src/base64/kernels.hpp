@@ -92,6 +92,8 @@ namespace avx512_vbmi {
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept;
+std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         std::uint8_t* out, std::size_t out_capacity) noexcept;
 }  // namespace avx512_vbmi
 
 namespace neon {
@@ -107,6 +109,8 @@ namespace avx512_vbmi_simde {
 std::size_t encode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, char* out) noexcept;
 std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
                    std::size_t out_capacity) noexcept;
+std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         std::uint8_t* out, std::size_t out_capacity) noexcept;
 }  // namespace avx512_vbmi_simde
 
 // The kernels built on SIMDe (simd/emulated.cpp): the AVX-512 VBMI ones on a
@@ -130,6 +134,12 @@ enum class Decode_status { ok, out_of_bounds, malformed, too_much_input };
 // written, the same bytes whatever the kernel.
 Decode_status decode_into(const Kernel& kernel, const Alphabet& alphabet, bool pad, std::string_view in,
                           std::uint8_t* out, std::size_t& len) noexcept;
+
+// Decodes the longest prefix of `text` that is whole lines of `layout`
+// whose bytes fit in `out` (the length a positive multiple of 4), as
+// Base64::decode_lines_into does.
+Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view text,
+                                 std::span<char> out, const Line_layout& layout) noexcept;
 
 Result<Sub> encode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);
 Result<Sub> decode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);

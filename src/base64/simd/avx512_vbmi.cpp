@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "../kernels.hpp"
 #include "avx512_intrinsics.hpp"
@@ -264,6 +265,77 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
   if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0})
     return decode_blocks(Ascii_lookup{low0, low1}, in, len, out, out_capacity);
   return decode_blocks(Any_lookup{low0, low1, high0, high1}, in, len, out, out_capacity);
+}
+
+// ---------------------------------------------------------------- lines
+
+namespace {
+
+// Whole lines of 64 characters and more, one line per step, straight from
+// the text to the output: the full blocks at the line's start, every 64
+// characters, and one full block of its last 64 characters, which overlaps
+// the one before it and stores the same bytes over them. No mask, no load
+// past the line, and the line end checked with one compare. A line's stores
+// reach 16 bytes past its bytes, into the next line's, which its own stores
+// then overwrite: a line is taken only with that much room after it.
+template <class Lookup>
+std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std::size_t len,
+                               const Line_layout& layout, std::uint8_t* out, std::size_t out_capacity) noexcept {
+  const std::size_t chars = layout.length, bytes = chars / 4 * 3;
+  const bool lf = layout.end == Line_end::lf;
+  const std::size_t stride = chars + (lf ? 1 : 2);
+  const std::size_t last = chars - 64;  // the start of the line's last block
+  constexpr auto crlf = static_cast<std::uint16_t>('\r' | '\n' << 8);
+  const auto ends_line = [&](const std::uint8_t* end) {
+    if (lf) return end[0] == '\n';
+    std::uint16_t two;
+    std::memcpy(&two, end, 2);
+    return two == crlf;
+  };
+  const __m512i order = load(packed_order);
+  std::size_t i = 0, at = 0;
+  if (chars <= 128) {
+    // Two blocks, the second at `last`: 76-character MIME lines, 64 of PEM.
+    for (; len - i >= stride && out_capacity - at >= bytes + 16; i += stride, at += bytes) {
+      const std::uint8_t* line = in + i;
+      Mask outside0, outside1;
+      const __m512i v0 = lookup(_mm512_loadu_si512(line), outside0);
+      const __m512i v1 = lookup(_mm512_loadu_si512(line + last), outside1);
+      if ((outside0 | outside1) != 0 || !ends_line(line + chars)) break;
+      _mm512_storeu_si512(out + at, pack_groups(order, v0));
+      _mm512_storeu_si512(out + at + last / 4 * 3, pack_groups(order, v1));
+    }
+    return i;
+  }
+  // Longer lines: block by block, each stored once it is checked; a line
+  // that fails is not counted, whatever of it was stored.
+  for (; len - i >= stride && out_capacity - at >= bytes + 16; i += stride, at += bytes) {
+    const std::uint8_t* line = in + i;
+    if (!ends_line(line + chars)) return i;
+    for (std::size_t k = 0;; k += 64) {
+      const std::size_t from = std::min(k, last);
+      Mask outside;
+      const __m512i v = lookup(_mm512_loadu_si512(line + from), outside);
+      if (outside != 0) return i;
+      _mm512_storeu_si512(out + at + from / 4 * 3, pack_groups(order, v));
+      if (from == last) break;
+    }
+  }
+  return i;
+}
+
+}  // namespace
+
+std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         std::uint8_t* out, std::size_t out_capacity) noexcept {
+  // Shorter lines are the core's: a block would reach into the next line.
+  if (layout.length < 64 || layout.length % 4 != 0) return 0;
+  const std::int8_t* dmap = alphabet.dmap().data();
+  const __m512i low0 = _mm512_loadu_si512(dmap), low1 = _mm512_loadu_si512(dmap + 64);
+  const __m512i high0 = _mm512_loadu_si512(dmap + 128), high1 = _mm512_loadu_si512(dmap + 192);
+  if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0})
+    return decode_line_blocks(Ascii_lookup{low0, low1}, in, len, layout, out, out_capacity);
+  return decode_line_blocks(Any_lookup{low0, low1, high0, high1}, in, len, layout, out, out_capacity);
 }
 
 }  // namespace Base64::detail::BASE64_AVX512_VBMI

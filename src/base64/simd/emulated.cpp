@@ -19,7 +19,8 @@ namespace {
 #if defined(BASE64_EMULATED_AVX512_VBMI) || defined(BASE64_EMULATED_NEON)
 constexpr std::array emulated{
 #if defined(BASE64_EMULATED_AVX512_VBMI)
-    Kernel{"avx512_vbmi (SIMDe)", always, avx512_vbmi_simde::encode, avx512_vbmi_simde::decode, nullptr, nullptr},
+    Kernel{"avx512_vbmi (SIMDe)", always, avx512_vbmi_simde::encode, avx512_vbmi_simde::decode, nullptr,
+           avx512_vbmi_simde::decode_lines},
 #endif
 #if defined(BASE64_EMULATED_NEON)
     Kernel{"neon (SIMDe)", always, neon::encode, neon::decode, nullptr, nullptr},
