@@ -72,10 +72,11 @@ Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet,
   // the text itself.
   const std::size_t per_stretch = shape.chars > gather_size / 4 ? 0 : gather_size / shape.chars;
   alignas(64) char chars[gather_size];
-  while (done < lines) {
+  // Stretches start at one line and double: a bad line early costs little.
+  for (std::size_t want = 1; done < lines; want = std::min(2 * want, per_stretch)) {
     std::size_t n = 0;  // lines in this stretch, each with its line end
     if (per_stretch > 0) {
-      const std::size_t most = std::min(per_stretch, lines - done);
+      const std::size_t most = std::min(want, lines - done);
       const char* line = in + done * shape.stride;
       for (; n < most && shape.ends_line(line + shape.chars); ++n, line += shape.stride)
         std::memcpy(chars + n * shape.chars, line, shape.chars);

@@ -23,4 +23,12 @@ bool decode_whole_groups(const char* in, std::size_t n, char* out) {
   return bytes.has_value() && *bytes == n / 4 * 3;
 }
 
+std::size_t decode_whole_lines(const char* in, std::size_t n, std::size_t length, char* out, std::size_t room,
+                               std::size_t& written) {
+  const Base64::Lines_progress p =
+      Base64::decode_lines_into(std::string_view(in, n), std::span<char>(out, room), {length, Base64::Line_end::crlf});
+  written = p.written;
+  return p.read;
+}
+
 }  // namespace Base64_rfc2045::detail

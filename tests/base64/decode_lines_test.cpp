@@ -156,7 +156,7 @@ TEST(DecodeLines, StopsBeforeTheFirstLineThatIsNotOne) {
   std::mt19937_64 rng(2);
   const auto as = alphabets();
   for (const auto& a : as) {
-    for (const std::size_t length : {4u, 60u, 64u, 76u, 120u, 132u, 1028u}) {
+    for (const std::size_t length : {4u, 60u, 64u, 76u, 120u, 132u}) {
       for (const Line_end end : {Line_end::crlf, Line_end::lf}) {
         const Line_layout layout{length, end};
         const std::string text = body(rng, a.alphabet, layout, 4, 0);
