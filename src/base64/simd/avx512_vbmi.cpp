@@ -271,57 +271,58 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
 
 namespace {
 
-// Whole lines of 64 characters and more, one line per step, straight from
-// the text to the output: the full blocks at the line's start, every 64
-// characters, and one full block of its last 64 characters, which overlaps
-// the one before it and stores the same bytes over them. No mask, no load
-// past the line, and the line end checked with one compare. A line's stores
-// reach 16 bytes past its bytes, into the next line's, which its own stores
-// then overwrite: a line is taken only with that much room after it.
+// Whole lines of 64 characters and more, read as one stream of characters:
+// block j holds characters [64j, 64j + 64) of the lines without their line
+// ends, so that every block does full work and the bytes of block j go to
+// out[48j, 48j + 48), as when decoding text with no line ends. With lines of
+// 64 characters and more, a block meets at most one line end: its first r
+// characters, up to the end of the current line, are the r bytes at its
+// input position s, the rest follow the line end, e bytes further on. Two
+// full loads, at s and at s + e, and a blend give the block:
+//   lanes [0, r) from in[s, s + r), lanes [r, 64) from in[s + r + e, s + 64 + e)
+// Both loads stay inside the line the block ends in and its line end. The
+// line end between the two parts is checked with one compare. A block is
+// stored once all its characters and its line end are checked; the kernel
+// returns the lines that the stored blocks cover in full.
 template <class Lookup>
 std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std::size_t len,
                                const Line_layout& layout, std::uint8_t* out, std::size_t out_capacity) noexcept {
-  const std::size_t chars = layout.length, bytes = chars / 4 * 3;
+  const std::size_t chars = layout.length;
   const bool lf = layout.end == Line_end::lf;
-  const std::size_t stride = chars + (lf ? 1 : 2);
-  const std::size_t last = chars - 64;  // the start of the line's last block
+  const std::size_t e = lf ? 1 : 2, stride = chars + e;
   constexpr auto crlf = static_cast<std::uint16_t>('\r' | '\n' << 8);
-  const auto ends_line = [&](const std::uint8_t* end) {
-    if (lf) return end[0] == '\n';
+  // Whether the line end at p is the layout's.
+  const auto ends_line = [&](const std::uint8_t* p) {
+    if (lf) return *p == '\n';
     std::uint16_t two;
-    std::memcpy(&two, end, 2);
+    std::memcpy(&two, p, 2);
     return two == crlf;
   };
+  const std::size_t lines = len / stride;
+  const std::size_t blocks = std::min(lines * chars / 64, out_capacity < 64 ? 0 : (out_capacity - 64) / 48 + 1);
   const __m512i order = load(packed_order);
-  std::size_t i = 0, at = 0;
-  if (chars <= 128) {
-    // Two blocks, the second at `last`: 76-character MIME lines, 64 of PEM.
-    for (; len - i >= stride && out_capacity - at >= bytes + 16; i += stride, at += bytes) {
-      const std::uint8_t* line = in + i;
-      Mask outside0, outside1;
-      const __m512i v0 = lookup(_mm512_loadu_si512(line), outside0);
-      const __m512i v1 = lookup(_mm512_loadu_si512(line + last), outside1);
-      if ((outside0 | outside1) != 0 || !ends_line(line + chars)) break;
-      _mm512_storeu_si512(out + at, pack_groups(order, v0));
-      _mm512_storeu_si512(out + at + last / 4 * 3, pack_groups(order, v1));
+  std::size_t j = 0, s = 0, phase = 0;  // block, its input position, its first character's place in its line
+  for (; j < blocks; ++j) {
+    const std::size_t r = chars - phase;  // characters left in the current line, 1 or more
+    Mask outside;
+    __m512i c = _mm512_loadu_si512(in + s);
+    bool ended = true;
+    if (r <= 64) {
+      ended = ends_line(in + s + r);
+      if (r < 64) c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + e));
     }
-    return i;
-  }
-  // Longer lines: block by block, each stored once it is checked; a line
-  // that fails is not counted, whatever of it was stored.
-  for (; len - i >= stride && out_capacity - at >= bytes + 16; i += stride, at += bytes) {
-    const std::uint8_t* line = in + i;
-    if (!ends_line(line + chars)) return i;
-    for (std::size_t k = 0;; k += 64) {
-      const std::size_t from = std::min(k, last);
-      Mask outside;
-      const __m512i v = lookup(_mm512_loadu_si512(line + from), outside);
-      if (outside != 0) return i;
-      _mm512_storeu_si512(out + at + from / 4 * 3, pack_groups(order, v));
-      if (from == last) break;
+    const __m512i v = lookup(c, outside);
+    if (outside != 0 || !ended) break;
+    _mm512_storeu_si512(out + 48 * j, pack_groups(order, v));
+    if (r <= 64) {
+      s += 64 + e;
+      phase = 64 - r;
+    } else {
+      s += 64;
+      phase += 64;
     }
   }
-  return i;
+  return j * 64 / chars * stride;
 }
 
 }  // namespace
