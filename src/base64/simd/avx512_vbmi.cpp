@@ -322,7 +322,30 @@ std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std
       phase += 64;
     }
   }
-  return j * 64 / chars * stride;
+  const std::size_t total = lines * chars;  // characters of all the lines
+  // Only right after the last full block, with characters left.
+  if (j != total / 64 || j * 64 == total) return j * 64 / chars * stride;
+
+  // The characters after the last full block, fewer than 64: one block of
+  // the last 64 characters, whose first bytes are stored again with the same
+  // values. It meets the end of the line it starts in and that of the last
+  // line, which it ends with.
+  const std::size_t first = total - 64, at = first / 4 * 3;
+  phase = first % chars;
+  s = first / chars * stride + phase;
+  const std::size_t r = chars - phase;  // 64 or fewer
+  __m512i c = _mm512_loadu_si512(in + s);
+  if (r < 64) c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + e));
+  Mask outside;
+  const __m512i v = lookup(c, outside);
+  if (outside != 0 || !ends_line(in + s + r) || !ends_line(in + lines * stride - e)) return j * 64 / chars * stride;
+  if (out_capacity - at >= 64)
+    _mm512_storeu_si512(out + at, pack_groups(order, v));
+  else if (stays_in_pages(out + at, 48))
+    _mm512_mask_storeu_epi8(out + at, first_bytes(48), pack_groups(order, v));
+  else
+    return j * 64 / chars * stride;
+  return lines * stride;
 }
 
 }  // namespace
