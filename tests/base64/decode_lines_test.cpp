@@ -159,7 +159,9 @@ TEST(DecodeLines, StopsBeforeTheFirstLineThatIsNotOne) {
     for (const std::size_t length : {4u, 60u, 64u, 76u, 120u, 132u}) {
       for (const Line_end end : {Line_end::crlf, Line_end::lf}) {
         const Line_layout layout{length, end};
-        const std::string text = body(rng, a.alphabet, layout, 4, 0);
+        // MIME lines past the 16 that the AVX-512 kernel takes at once.
+        const std::size_t lines = length == 76 ? 34 : 4;
+        const std::string text = body(rng, a.alphabet, layout, lines, 0);
         // The alphabet's first character stands in at a line end.
         const char letter = static_cast<char>(a.alphabet.emap()[0]);
         std::vector<char> faults = {'=', '*', '\r', '\n', '\0', letter};
@@ -178,7 +180,7 @@ TEST(DecodeLines, StopsBeforeTheFirstLineThatIsNotOne) {
               SCOPED_TRACE(std::string(k->name) + " " + a.name + " length " + std::to_string(length) +
                            (end == Line_end::lf ? " lf" : " crlf") + " at " + std::to_string(at) + " byte " +
                            std::to_string(static_cast<std::uint8_t>(fault)));
-              expect_as_reference(*k, a.alphabet, bad, 4 * (length / 4 * 3), layout);
+              expect_as_reference(*k, a.alphabet, bad, lines * (length / 4 * 3), layout);
             }
           }
         }
