@@ -25,7 +25,7 @@ namespace {
 
 // The characters of one stretch, gathered on the stack: large enough that a
 // kernel call costs little beside the decoding, small enough for any stack.
-constexpr std::size_t gather_size = 4096;
+constexpr std::size_t gather_size = 8192;
 
 struct Shape {
   std::size_t chars;   // characters of a line, a multiple of 4
@@ -41,6 +41,32 @@ struct Shape {
 
   bool ends_line(const char* p) const noexcept { return lf ? p[0] == '\n' : p[0] == '\r' && p[1] == '\n'; }
 };
+
+// Copies the n characters of a line, in 16-byte pieces (the last one
+// overlapping the one before): a call of memcpy per line would cost more
+// than the copy.
+inline void copy_line(char* to, const char* from, std::size_t n) noexcept {
+  if (n < 16) {
+    std::memcpy(to, from, n);
+    return;
+  }
+  for (std::size_t k = 0; k + 16 < n; k += 16) std::memcpy(to + k, from + k, 16);
+  std::memcpy(to + n - 16, from + n - 16, 16);
+}
+
+// Copies the lines at `line`, up to `most` and up to the first without its
+// line end, without their line ends to `chars`; returns how many.
+std::size_t gather(const Shape& shape, const char* line, std::size_t most, char* chars) noexcept {
+  std::size_t n = 0;
+  if (shape.chars == 76 && !shape.lf) {
+    // MIME's lines, the common case: copies of a constant size, inlined.
+    for (; n < most && line[76] == '\r' && line[77] == '\n'; ++n, line += 78) std::memcpy(chars + 76 * n, line, 76);
+    return n;
+  }
+  for (; n < most && shape.ends_line(line + shape.chars); ++n, line += shape.stride)
+    copy_line(chars + n * shape.chars, line, shape.chars);
+  return n;
+}
 
 // Decodes the n characters at `in` (whole groups) to out[0, capacity), and
 // says whether every one of them was in the alphabet. With padding on, a
@@ -72,14 +98,15 @@ Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet,
   // the text itself.
   const std::size_t per_stretch = shape.chars > gather_size / 4 ? 0 : gather_size / shape.chars;
   alignas(64) char chars[gather_size];
-  // Stretches start at one line and double: a bad line early costs little.
-  for (std::size_t want = 1; done < lines; want = std::min(2 * want, per_stretch)) {
+  // After a kernel's decode_lines, what is left starts with a line it
+  // refused, most likely: stretches then start at one line and double, so
+  // that the line costs little. Otherwise they are full from the start.
+  const std::size_t first_stretch = kernel.decode_lines != nullptr ? 1 : per_stretch;
+  for (std::size_t want = first_stretch; done < lines; want = std::min(2 * want, per_stretch)) {
     std::size_t n = 0;  // lines in this stretch, each with its line end
     if (per_stretch > 0) {
       const std::size_t most = std::min(want, lines - done);
-      const char* line = in + done * shape.stride;
-      for (; n < most && shape.ends_line(line + shape.chars); ++n, line += shape.stride)
-        std::memcpy(chars + n * shape.chars, line, shape.chars);
+      n = gather(shape, in + done * shape.stride, most, chars);
       if (n > 0 && decode_groups(kernel, alphabet, chars, n * shape.chars, to + done * shape.bytes,
                                  out.size() - done * shape.bytes)) {
         done += n;

@@ -127,8 +127,8 @@ TEST(DecodeLines, AgreesWithOneLineAtATime) {
     for (const std::size_t length : line_lengths()) {
       for (const Line_end end : {Line_end::crlf, Line_end::lf}) {
         const Line_layout layout{length, end};
-        // Past one stretch of the core's 4 KiB, and a cut last line.
-        const std::size_t many = 4096 / length + 3;
+        // Past one stretch of the core's 8 KiB, and a cut last line.
+        const std::size_t many = 8192 / length + 3;
         for (const std::size_t lines : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{5}, many}) {
           for (const std::size_t rest : {std::size_t{0}, length / 2, length + end_of(end).size() - 1}) {
             const std::string text = body(rng, a.alphabet, layout, lines, rest);
