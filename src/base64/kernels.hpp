@@ -47,7 +47,9 @@ using Encode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_
 // Decodes whole lines of in[0, len), each layout.length characters in the
 // alphabet and the line end, to out, and returns the number of characters
 // consumed (whole lines with their line ends). Stops before the first line
-// it cannot vouch for. May store up to out + out_capacity.
+// it cannot vouch for. May store up to out + out_capacity: what it stores
+// beyond the bytes of the lines it returns is scratch, even a line it then
+// refused.
 using Decode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                                      const Line_layout& layout, std::uint8_t* out,
                                      std::size_t out_capacity) noexcept;
