@@ -78,6 +78,45 @@ bool decode_groups(const detail::Kernel& kernel, const Alphabet& alphabet, const
   return d.status == detail::Decode_status::ok && d.len == n / 4 * 3;
 }
 
+// Lines `done` to `lines` by stretches gathered on the stack and `decode`;
+// returns how far it got. Apart, so that a call that the line kernel
+// finishes does not set up the stack buffer.
+[[gnu::noinline]] std::size_t decode_rest(const detail::Kernel& kernel, const Alphabet& alphabet, const Shape& shape,
+                                          const char* in, std::uint8_t* to, std::size_t capacity, std::size_t done,
+                                          std::size_t lines) noexcept {
+  // Lines so long that a few fill the stack buffer go one at a time, from
+  // the text itself.
+  const std::size_t per_stretch = shape.chars > gather_size / 4 ? 0 : gather_size / shape.chars;
+  alignas(64) char chars[gather_size];
+  // After a kernel's decode_lines, what is left starts with a line it
+  // refused, most likely: stretches then start at one line and double, so
+  // that the line costs little. Otherwise they are full from the start.
+  const std::size_t first_stretch = kernel.decode_lines != nullptr ? 1 : per_stretch;
+  for (std::size_t want = first_stretch; done < lines; want = std::min(2 * want, per_stretch)) {
+    std::size_t n = 0;  // lines in this stretch, each with its line end
+    if (per_stretch > 0) {
+      const std::size_t most = std::min(want, lines - done);
+      n = gather(shape, in + done * shape.stride, most, chars);
+      if (n > 0 && decode_groups(kernel, alphabet, chars, n * shape.chars, to + done * shape.bytes,
+                                 capacity - done * shape.bytes)) {
+        done += n;
+        if (n == most) continue;
+        break;  // the next line has no line end where it should
+      }
+    }
+    // One line at a time: the stretch did not decode (or lines are long).
+    for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k, ++done) {
+      const char* line = in + done * shape.stride;
+      if (!shape.ends_line(line + shape.chars) ||
+          !decode_groups(kernel, alphabet, line, shape.chars, to + done * shape.bytes,
+                         capacity - done * shape.bytes))
+        return done;
+    }
+    if (per_stretch > 0) break;  // a line of the stretch or the one after it ended it
+  }
+  return done;
+}
+
 }  // namespace
 
 namespace detail {
@@ -94,36 +133,7 @@ Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet,
                                out.size()) /
            shape.stride;
 
-  // Lines so long that a few fill the stack buffer go one at a time, from
-  // the text itself.
-  const std::size_t per_stretch = shape.chars > gather_size / 4 ? 0 : gather_size / shape.chars;
-  alignas(64) char chars[gather_size];
-  // After a kernel's decode_lines, what is left starts with a line it
-  // refused, most likely: stretches then start at one line and double, so
-  // that the line costs little. Otherwise they are full from the start.
-  const std::size_t first_stretch = kernel.decode_lines != nullptr ? 1 : per_stretch;
-  for (std::size_t want = first_stretch; done < lines; want = std::min(2 * want, per_stretch)) {
-    std::size_t n = 0;  // lines in this stretch, each with its line end
-    if (per_stretch > 0) {
-      const std::size_t most = std::min(want, lines - done);
-      n = gather(shape, in + done * shape.stride, most, chars);
-      if (n > 0 && decode_groups(kernel, alphabet, chars, n * shape.chars, to + done * shape.bytes,
-                                 out.size() - done * shape.bytes)) {
-        done += n;
-        if (n == most) continue;
-        break;  // the next line has no line end where it should
-      }
-    }
-    // One line at a time: the stretch did not decode (or lines are long).
-    for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k, ++done) {
-      const char* line = in + done * shape.stride;
-      if (!shape.ends_line(line + shape.chars) ||
-          !decode_groups(kernel, alphabet, line, shape.chars, to + done * shape.bytes,
-                         out.size() - done * shape.bytes))
-        return {done * shape.stride, done * shape.bytes};
-    }
-    if (per_stretch > 0) break;  // a line of the stretch or the one after it ended it
-  }
+  if (done < lines) done = decode_rest(kernel, alphabet, shape, in, to, out.size(), done, lines);
   return {done * shape.stride, done * shape.bytes};
 }
 
