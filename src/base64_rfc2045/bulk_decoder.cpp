@@ -281,6 +281,10 @@ struct detail::Decoder_bulk {
     Span out{span.data(), span.size()};
     const auto written = [&] { return static_cast<std::size_t>(out.at - span.data()); };
     if (d.channel_buffer_) d.read_limit_ = stream_buffer_size - scratch_size;
+    // The scratch is made by the first call, whether or not it needs it yet:
+    // no later call allocates.
+    std::int64_t capacity = 0;
+    (void)scratch(d, capacity);
     // Where the kernel last refused a line: the state machine alone goes
     // up to there (an estimate: a new chunk may start before it, which
     // costs at most a line of batching).
