@@ -21,6 +21,12 @@
 //   padding   pad or bare
 // encode_lines/<kernel>/standard/crlf76/1048576 encodes 1 MiB into lines of
 // 76 characters and CR LF with that kernel (detail::encode_lines_into).
+// decode_lines/<how>/standard/crlf76/<size>: decode_lines_into on a random
+// payload of 1 MiB less 4 bytes (whole lines) in 76-character lines, each
+// followed by CR LF (<size> bytes of text: the figure counts them), into a
+// ready buffer; <how> is api
+// (the public call) or a kernel, whose own decode_lines is used where it has
+// one and its decode over lines gathered on the stack otherwise.
 // memcpy/<size> copies the same number of bytes, for scale (ratios.py
 // divides each figure by it), and alloc/encode_output/<size> allocates and
 // frees a buffer of the size of the encoded text, the one allocation of a
@@ -245,6 +251,38 @@ void encode_kernel(benchmark::State& state, const detail::Kernel* k, const Named
   count_bytes(state, size);
 }
 
+// A payload of 1 MiB, cut to whole lines (57 bytes each), as 76-character
+// lines, each with its CR LF.
+const std::string& payload_lines() {
+  static const std::string text = [] {
+    const std::string flat = Base64::encode_string(random_bytes((1 << 20) / 57 * 57, 76));
+    std::string lines;
+    for (std::size_t i = 0; i < flat.size(); i += 76) {
+      lines.append(flat, i, 76);
+      lines += "\r\n";
+    }
+    return lines;
+  }();
+  return text;
+}
+
+// Through `k`, or the public call when it is null.
+void decode_lines(benchmark::State& state, const detail::Kernel* k) {
+  const std::string& text = payload_lines();
+  Aligned out(1 << 20);
+  const std::span<char> buffer(out.data.get(), out.size);
+  const auto run = [&] {
+    return k != nullptr ? detail::decode_lines_into(*k, Base64::standard_alphabet, text, buffer, {})
+                        : Base64::decode_lines_into(text, buffer);
+  };
+  if (run().read != text.size()) state.SkipWithError("not all lines decode");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(run());
+    benchmark::ClobberMemory();
+  }
+  count_bytes(state, text.size());
+}
+
 void decode_kernel(benchmark::State& state, const detail::Kernel* k, const Named_alphabet* a, bool pad,
                    std::size_t size) {
   const std::string_view text = text_of_size(*a, pad, size);
@@ -324,6 +362,10 @@ void register_all() {
   for (const auto* k : kernels)
     benchmark::RegisterBenchmark(("encode_lines/" + std::string(k->name) + "/standard/crlf76/1048576").c_str(),
                                  encode_lines_kernel, k, std::size_t{1} << 20);
+  const std::string lines_name = "/standard/crlf76/" + std::to_string(payload_lines().size());
+  benchmark::RegisterBenchmark(("decode_lines/api" + lines_name).c_str(), decode_lines, nullptr);
+  for (const auto* k : kernels)
+    benchmark::RegisterBenchmark(("decode_lines/" + std::string(k->name) + lines_name).c_str(), decode_lines, k);
 
   for (const std::size_t size : sizes) {
     benchmark::RegisterBenchmark(("memcpy/" + std::to_string(size)).c_str(), bench_memcpy, size);

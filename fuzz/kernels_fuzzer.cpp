@@ -5,9 +5,12 @@
 // and sub-range, and for whole lines. The text to
 // decode is either the fuzzer's bytes or a valid encoding of them with a few
 // bytes overwritten, so that the kernels see long runs they can convert and
-// then a spot they must stop at.
+// then a spot they must stop at. The same text cut into lines goes through
+// decode_lines_into with every kernel too, the edits applied once more over
+// the lines and their line ends.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -35,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const bool pad = data.ConsumeBool();
   const bool from_valid_text = data.ConsumeBool();
   const Base64::Alphabet alphabet = pick_alphabet(data);
+  const Base64::Line_layout layout{4 * data.ConsumeIntegralInRange<std::size_t>(1, 33),
+                                   data.ConsumeBool() ? Base64::Line_end::lf : Base64::Line_end::crlf};
+  const bool room_short = data.ConsumeBool();
   const auto edits = data.ConsumeIntegralInRange<int>(0, 3);
   std::string edit_bytes = data.ConsumeBytesAsString(static_cast<std::size_t>(edits) * 3);
   const Base64::Options options{.pad = pad, .alphabet = alphabet, .off = pick_bound(data), .len = pick_bound(data)};
@@ -51,7 +57,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
   }
 
+  std::string lines;
+  for (std::size_t i = 0; i < text.size(); i += layout.length)
+    lines.append(text, i, layout.length).append(layout.end == Base64::Line_end::lf ? "\n" : "\r\n");
+  for (std::size_t e = 0; e + 3 <= edit_bytes.size() && !lines.empty(); e += 3)
+    lines[(static_cast<std::size_t>(static_cast<std::uint8_t>(edit_bytes[e])) << 8 |
+           static_cast<std::uint8_t>(edit_bytes[e + 1])) % lines.size()] = edit_bytes[e + 2];
+  const std::size_t stride = layout.length + (layout.end == Base64::Line_end::lf ? 1 : 2);
+  std::size_t room = lines.size() / stride * (layout.length / 4 * 3);
+  if (room_short && room > 0) --room;
+  // Exactly its size, on the heap; the lines too.
+  const auto run_lines = [&](const detail::Kernel& kernel, std::string& bytes) {
+    const auto in = std::make_unique<char[]>(lines.size());
+    std::copy(lines.begin(), lines.end(), in.get());
+    const auto out = std::make_unique<char[]>(room);
+    const Base64::Lines_progress p =
+        detail::decode_lines_into(kernel, alphabet, {in.get(), lines.size()}, {out.get(), room}, layout);
+    bytes.assign(out.get(), p.written);
+    return p;
+  };
+
   const detail::Kernel& scalar = detail::kernels().front();
+  std::string lines_bytes;
+  const Base64::Lines_progress lines_progress = run_lines(scalar, lines_bytes);
   const auto encoded = detail::encode_sub_with(scalar, input, options);
   const auto decoded = detail::decode_sub_with(scalar, text, options);
   // Whole lines of a length taken from the input's size, into an output of
@@ -77,6 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     FUZZ_CHECK(whole.has_value() == (d.status == detail::Decode_status::ok));
     if (whole)
       FUZZ_CHECK(d.len == need && whole->buffer.compare(0, need, reinterpret_cast<const char*>(out.get()), need) == 0);
+    std::string bytes;
+    FUZZ_CHECK(run_lines(kernel, bytes) == lines_progress && bytes == lines_bytes);
   };
   for (const auto& kernel : detail::kernels())
     if (kernel.supported()) check(kernel);

@@ -29,8 +29,8 @@ constexpr std::array all{
     Kernel{"avx2", cpu_has_avx2, avx2::encode, avx2::decode, nullptr, nullptr},
 #endif
 #if defined(BASE64_KERNEL_AVX512_VBMI)
-    Kernel{"avx512_vbmi", cpu_has_avx512_vbmi, avx512_vbmi::encode, avx512_vbmi::decode,
-           avx512_vbmi::encode_lines, nullptr},
+    Kernel{"avx512_vbmi", cpu_has_avx512_vbmi, avx512_vbmi::encode, avx512_vbmi::decode, avx512_vbmi::encode_lines,
+           avx512_vbmi::decode_lines},
 #endif
 #if defined(BASE64_KERNEL_NEON)
     // Advanced SIMD is part of every AArch64 CPU.

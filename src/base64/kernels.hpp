@@ -49,7 +49,9 @@ using Encode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_
 // Decodes whole lines of in[0, len), each layout.length characters in the
 // alphabet and the line end, to out, and returns the number of characters
 // consumed (whole lines with their line ends). Stops before the first line
-// it cannot vouch for. May store up to out + out_capacity.
+// it cannot vouch for. May store up to out + out_capacity: what it stores
+// beyond the bytes of the lines it returns is scratch, even a line it then
+// refused.
 using Decode_lines = std::size_t (*)(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                                      const Line_layout& layout, std::uint8_t* out,
                                      std::size_t out_capacity) noexcept;
@@ -96,6 +98,8 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
                    std::size_t out_capacity) noexcept;
 std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                          const Line_layout& layout, char* out) noexcept;
+std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         std::uint8_t* out, std::size_t out_capacity) noexcept;
 }  // namespace avx512_vbmi
 
 namespace neon {
@@ -113,6 +117,8 @@ std::size_t decode(const Alphabet& alphabet, const std::uint8_t* in, std::size_t
                    std::size_t out_capacity) noexcept;
 std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len,
                          const Line_layout& layout, char* out) noexcept;
+std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         std::uint8_t* out, std::size_t out_capacity) noexcept;
 }  // namespace avx512_vbmi_simde
 
 // The kernels built on SIMDe (simd/emulated.cpp): the AVX-512 VBMI ones on a
@@ -140,6 +146,12 @@ Decode_status decode_into(const Kernel& kernel, const Alphabet& alphabet, bool p
 // Encodes whole lines of `in` to `out` as Base64::encode_lines_into does;
 // the layout's length is a positive multiple of 4.
 Lines_progress encode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view in,
+                                 std::span<char> out, const Line_layout& layout) noexcept;
+
+// Decodes the longest prefix of `text` that is whole lines of `layout`
+// whose bytes fit in `out` (the length a positive multiple of 4), as
+// Base64::decode_lines_into does.
+Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view text,
                                  std::span<char> out, const Line_layout& layout) noexcept;
 
 Result<Sub> encode_sub_with(const Kernel& kernel, std::string_view input, const Options& options);

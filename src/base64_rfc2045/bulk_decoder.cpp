@@ -3,16 +3,19 @@
 // whole lines decoded in batches by the kernels of `base64`.
 //
 // A body of RFC 2045 is mostly lines of whole groups, each followed by CR LF.
-// Where the decoder stands at the start of a group with no '=' seen, the
-// lines ahead in the chunk are copied without their CR LF into a scratch
-// buffer and decoded in one kernel call, straight into the span. The kernel
-// checks every character: when it refuses the batch, nothing of it is
-// committed, and the state machine takes that stretch a result at a time (as
-// it takes everything else: spaces, stray bytes, '=', a CR LF split between
-// chunks, lines longer than 76 characters, the end of input). Every result of
-// the state machine is the one `decode` returns, so the results, the byte
-// count and the line check agree with `decode` by construction; a batch
-// accounts its lines exactly as the state machine would have.
+// Where the decoder stands at the start of a group with no '=' seen, either
+// at the start of a line or at the end of a line's characters before its
+// CR LF, the run of lines ahead as long as that line is decoded in one pass
+// by the kernels of `base64`, straight from the chunk into the span. Other
+// lines ahead in the chunk (a line that the chunk cuts, lines of other
+// lengths) are copied without their CR LF into a scratch buffer and decoded
+// in one kernel call. The kernels check every character: a line they refuse
+// is not committed, and the state machine takes that stretch a result at a
+// time (as it takes everything else: spaces, stray bytes, '=', a CR LF split
+// between chunks, lines longer than 76 characters, the end of input). Every
+// result of the state machine is the one `decode` returns, so the results,
+// the byte count and the line check agree with `decode` by construction; a
+// run or a batch accounts its lines exactly as the state machine would have.
 #include <base64_rfc2045/decoder.hpp>
 
 #include "whole_groups.hpp"
@@ -82,27 +85,89 @@ struct detail::Decoder_bulk {
     return true;
   }
 
-  // The run of full lines (76 characters and CR LF) that follows a full line,
-  // the bulk of a body: copied without their CR LF, with no other test per
-  // line. Each leaves the line check as it found it (76 characters and CR LF
-  // are allowed), so that only the line count and where the characters end
-  // move; the line after the run goes through the careful loop of take_lines.
-  static void take_full_lines(const unsigned char*& p, const unsigned char* end, char* chars, std::int64_t& n_chars,
-                              std::int64_t limit, int& lines, const unsigned char*& chars_end) noexcept {
-    constexpr std::int64_t full_line = longest_line + 2;
-    const std::int64_t most = std::min((end - p) / full_line, (limit - n_chars) / longest_line);
-    const unsigned char* q = p;
-    char* to = chars + n_chars;
-    for (std::int64_t i = 0; i < most && q[longest_line] == '\r' && q[longest_line + 1] == '\n'; ++i) {
-      std::memcpy(to, q, longest_line);
-      to += longest_line;
-      q += full_line;
+  // The run of lines ahead, the bulk of a body: lines as long as the one
+  // whose characters the decoder has just read (76 at the start of a line),
+  // up to 76 characters and a multiple of 4, each all Base64 characters and
+  // then CR LF, decoded in one pass into the span. Such lines leave the line
+  // check as they found it. Like a batch, the run ends after its last group,
+  // before that line's CR LF; false when it took nothing.
+  static bool take_run(Decoder& d, Span& out) {
+    const unsigned char* const start = d.input_ + d.input_pos_;
+    const std::int64_t left = d.input_len_ - d.input_pos_;
+    std::int64_t length = d.line_length_, skip = 2;  // skip: the CR LF of the line just read
+    if (length == 0) {
+      length = longest_line;
+      skip = 0;
+    } else if (length > longest_line || length % 4 != 0 || left < 2 || start[0] != '\r' || start[1] != '\n') {
+      return false;
     }
-    if (q == p) return;
-    n_chars = to - chars;
-    lines += static_cast<int>((q - p) / full_line);
-    chars_end = q - 2;
-    p = q;
+    if (left - skip < length + 2 || out.room < static_cast<std::size_t>(length / 4 * 3)) return false;
+    std::size_t written = 0;
+    const auto read = static_cast<std::int64_t>(
+        decode_whole_lines(reinterpret_cast<const char*>(start + skip), static_cast<std::size_t>(left - skip),
+                           static_cast<std::size_t>(length), out.at, out.room, written));
+    if (read == 0) return false;
+    const std::int64_t consumed = skip + read - 2;
+    out.at += written;
+    out.room -= written;
+    d.input_pos_ += consumed;
+    d.byte_count_ += consumed;
+    d.line_length_ = length;
+    return true;
+  }
+
+  // The groups that follow, as long as there is room for their bytes: the
+  // results that `decode` would give one at a time (take_group), in a tight
+  // loop over locals. The counters move once, at the end: the line check
+  // only grows with the line, and nothing returns in between.
+  static void take_groups(Decoder& d, Span& out) noexcept {
+    if (d.next_step_ != Step::decode_base64 || d.size_ != 0 || d.padding_count_ != 0) return;
+    const unsigned char* const start = d.input_ + d.input_pos_;
+    const std::int64_t most = std::min<std::int64_t>((d.input_len_ - d.input_pos_) / 4,
+                                                     static_cast<std::int64_t>(out.room / 3));
+    const unsigned char* p = start;
+    char* to = out.at;
+    for (std::int64_t k = 0; k < most; ++k, p += 4, to += 3) {
+      const std::uint32_t a = detail::byte_class[p[0]], b = detail::byte_class[p[1]],
+                          c = detail::byte_class[p[2]], e = detail::byte_class[p[3]];
+      if ((a | b | c | e) >= 64) break;
+      const std::uint32_t bits = a << 18 | b << 12 | c << 6 | e;
+      to[0] = static_cast<char>(bits >> 16);
+      to[1] = static_cast<char>(bits >> 8);
+      to[2] = static_cast<char>(bits);
+    }
+    const std::int64_t n = p - start;
+    d.input_pos_ += n;
+    d.count(n);
+    out.room -= static_cast<std::size_t>(to - out.at);
+    out.at = to;
+  }
+
+  // The pieces of a line that a chunk boundary cuts, taken with
+  // take_groups, which costs less than a kernel call for so few characters:
+  // the rest of a line that the last chunk began, and, when the chunk ends
+  // within a line, that line's CR LF and its first groups. The CR LF is
+  // taken only with a group after it, as `decode` returns nothing between
+  // the two. False when nothing was taken.
+  static bool take_cut_line(Decoder& d, Span& out) noexcept {
+    const unsigned char* const start = d.input_ + d.input_pos_;
+    const std::int64_t left = d.input_len_ - d.input_pos_;
+    if (out.room < 3) return false;
+    if (d.line_length_ > 0 && left >= 4 && start[0] != '\r') {
+      const char* const before = out.at;
+      take_groups(d, out);
+      return out.at != before;
+    }
+    if (left >= 6 && left < longest_line + 4 && start[0] == '\r' && start[1] == '\n' &&
+        (detail::byte_class[start[2]] | detail::byte_class[start[3]] | detail::byte_class[start[4]] |
+         detail::byte_class[start[5]]) < 64) {
+      d.input_pos_ += 2;
+      d.count(2);
+      d.line_length_ = 0;
+      take_groups(d, out);
+      return true;
+    }
+    return false;
   }
 
   enum class Batch { taken, none, refused_line };
@@ -117,6 +182,7 @@ struct detail::Decoder_bulk {
   // when the kernel refused a batch of one line, which ends at `line_end`.
   static Batch take_lines(Decoder& d, Span& out, std::int64_t& line_end) {
     if (d.next_step_ != Step::decode_base64 || d.size_ != 0 || d.padding_count_ != 0) return Batch::none;
+    if (take_run(d, out) || take_cut_line(d, out)) return Batch::taken;
     const unsigned char* const start = d.input_ + d.input_pos_;
     const unsigned char* const end = d.input_ + d.input_len_;
     if (end - start < 2) return Batch::none;
@@ -177,7 +243,11 @@ struct detail::Decoder_bulk {
       }
       p += tail ? n : n + 2;
       ++lines;
-      if (!tail && last_line == longest_line) take_full_lines(p, end, chars, n_chars, limit, lines, chars_end);
+      // A line like this one next: the batch ends here, and take_run
+      // takes it and those after it.
+      if (!tail && n > 0 && last_line <= longest_line && last_line % 4 == 0 && end - p >= last_line + 2 &&
+          p[last_line] == '\r' && p[last_line + 1] == '\n')
+        break;
     }
     if (lines == 0) return Batch::none;
     // The batch ends where `decode` returns: after the last group. Only
@@ -211,6 +281,10 @@ struct detail::Decoder_bulk {
     Span out{span.data(), span.size()};
     const auto written = [&] { return static_cast<std::size_t>(out.at - span.data()); };
     if (d.channel_buffer_) d.read_limit_ = stream_buffer_size - scratch_size;
+    // The scratch is made by the first call, whether or not it needs it yet:
+    // no later call allocates.
+    std::int64_t capacity = 0;
+    (void)scratch(d, capacity);
     // Where the kernel last refused a line: the state machine alone goes
     // up to there (an estimate: a new chunk may start before it, which
     // costs at most a line of batching).
@@ -235,6 +309,7 @@ struct detail::Decoder_bulk {
       if (d.take_group(bits)) {
         const char group[3] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
         put_flush(d, group, 3, out);
+        take_groups(d, out);
         continue;
       }
       Decode_result result;

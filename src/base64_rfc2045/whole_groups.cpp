@@ -39,4 +39,14 @@ bool decode_whole_groups(const char* in, std::size_t n, char* out) {
   return bytes.has_value() && *bytes == n / 4 * 3;
 }
 
+std::size_t decode_whole_lines(const char* in, std::size_t n, std::size_t length, char* out, std::size_t room,
+                               std::size_t& written) {
+  // The alphabet named, not defaulted: a defaulted Alphabet_choice is
+  // value-initialised, which zeroes its room for a caller's alphabet.
+  const Base64::Lines_progress p = Base64::decode_lines_into(
+      std::string_view(in, n), std::span<char>(out, room), {length, Base64::Line_end::crlf}, Base64::standard_alphabet);
+  written = p.written;
+  return p.read;
+}
+
 }  // namespace Base64_rfc2045::detail

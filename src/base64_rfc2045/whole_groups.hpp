@@ -23,4 +23,12 @@ void encode_whole_lines(const char* in, std::size_t lines, char* out);
 // any other byte, '=' included; `out` then holds unspecified bytes.
 bool decode_whole_groups(const char* in, std::size_t n, char* out);
 
+// Decodes the lines at the start of in[0, n), each `length` characters of
+// the alphabet (a multiple of 4, no '=') and CR LF, in one pass, as many as
+// there are and as fit in out[0, room). Returns the bytes read, whole lines
+// with their CR LF, and sets `written` to the bytes decoded; out beyond
+// those holds unspecified bytes.
+std::size_t decode_whole_lines(const char* in, std::size_t n, std::size_t length, char* out, std::size_t room,
+                               std::size_t& written);
+
 }  // namespace Base64_rfc2045::detail

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "../kernels.hpp"
 #include "avx512_intrinsics.hpp"
@@ -473,6 +474,153 @@ std::size_t encode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::
   if (line.full == 1 && line.rest_chars != 0 && line.rest_chars + line.end_size <= 16)
     return encode_lines_with_rests(alphabet, in, len, line, out);
   return encode_lines_one_by_one(alphabet, in, len, line, out);
+}
+
+// ---------------------------------------------------------------- lines: decoding
+
+namespace {
+
+// Whole lines of 64 characters and more, read as one stream of characters:
+// block j holds characters [64j, 64j + 64) of the lines without their line
+// ends, so that every block does full work and the bytes of block j go to
+// out[48j, 48j + 48), as when decoding text with no line ends. With lines of
+// 64 characters and more, a block meets at most one line end: its first r
+// characters, up to the end of the current line, are the r bytes at its
+// input position s, the rest follow the line end, e bytes further on. Two
+// full loads, at s and at s + e, and a blend give the block:
+//   lanes [0, r) from in[s, s + r), lanes [r, 64) from in[s + r + e, s + 64 + e)
+// Both loads stay inside the line the block ends in and its line end. The
+// line end between the two parts is checked with one compare. A block is
+// stored once all its characters and its line end are checked; the kernel
+// returns the lines that the stored blocks cover in full.
+template <class Lookup>
+std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std::size_t len,
+                               const Line_layout& layout, std::uint8_t* out, std::size_t out_capacity) noexcept {
+  const std::size_t chars = layout.length;
+  const bool lf = layout.end == Line_end::lf;
+  const std::size_t e = lf ? 1 : 2, stride = chars + e;
+  constexpr auto crlf = static_cast<std::uint16_t>('\r' | '\n' << 8);
+  // Whether the line end at p is the layout's.
+  const auto ends_line = [&](const std::uint8_t* p) {
+    if (lf) return *p == '\n';
+    std::uint16_t two;
+    std::memcpy(&two, p, 2);
+    return two == crlf;
+  };
+  const std::size_t lines = len / stride;
+  const std::size_t blocks = std::min(lines * chars / 64, out_capacity < 64 ? 0 : (out_capacity - 64) / 48 + 1);
+  const __m512i order = load(packed_order);
+  std::size_t j = 0, s = 0, phase = 0;  // block, its input position, its first character's place in its line
+  for (; j < blocks; ++j) {
+    const std::size_t r = chars - phase;  // characters left in the current line, 1 or more
+    __m512i flags;
+    __m512i c = _mm512_loadu_si512(in + s);
+    bool ended = true;
+    if (r <= 64) {
+      ended = ends_line(in + s + r);
+      if (r < 64) c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + e));
+    }
+    const __m512i v = lookup(c, flags);
+    if (outside(flags) != 0 || !ended) break;
+    _mm512_storeu_si512(out + 48 * j, pack_groups(order, v));
+    if (r <= 64) {
+      s += 64 + e;
+      phase = 64 - r;
+    } else {
+      s += 64;
+      phase += 64;
+    }
+  }
+  const std::size_t total = lines * chars;  // characters of all the lines
+  // Only right after the last full block, with characters left.
+  if (j != total / 64 || j * 64 == total) return j * 64 / chars * stride;
+
+  // The characters after the last full block, fewer than 64: one block of
+  // the last 64 characters, whose first bytes are stored again with the same
+  // values. It meets the end of the line it starts in and that of the last
+  // line, which it ends with.
+  const std::size_t first = total - 64, at = first / 4 * 3;
+  phase = first % chars;
+  s = first / chars * stride + phase;
+  const std::size_t r = chars - phase;  // 64 or fewer
+  __m512i c = _mm512_loadu_si512(in + s);
+  if (r < 64) c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + e));
+  __m512i flags;
+  const __m512i v = lookup(c, flags);
+  if (outside(flags) != 0 || !ends_line(in + s + r) || !ends_line(in + lines * stride - e)) return j * 64 / chars * stride;
+  if (out_capacity - at >= 64)
+    _mm512_storeu_si512(out + at, pack_groups(order, v));
+  else if (stays_in_pages(out + at, 48))
+    _mm512_mask_storeu_epi8(out + at, first_bytes(48), pack_groups(order, v));
+  else
+    return j * 64 / chars * stride;
+  return lines * stride;
+}
+
+// MIME's 76 characters and CR LF, unrolled: 16 lines are 19 blocks exactly,
+// and block b's place in its lines is a constant: no bookkeeping per block,
+// and one test per 16 lines. The blocks of a group are stored as they are
+// made; when a group has a fault anywhere, the kernel returns its start and
+// what it stored there is scratch.
+constexpr std::size_t mime_chars = 76, mime_stride = 78, mime_group_lines = 16, mime_group_blocks = 19;
+
+template <std::size_t b, class Lookup>
+inline __m512i mime_block(const Lookup& lookup, __m512i order, const std::uint8_t* in, std::uint8_t* out) noexcept {
+  constexpr std::size_t first = 64 * b, phase = first % mime_chars, r = mime_chars - phase;
+  constexpr std::size_t s = first / mime_chars * mime_stride + phase;
+  __m512i c = _mm512_loadu_si512(in + s);
+  if constexpr (r < 64) c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + 2));
+  __m512i flags;
+  const __m512i v = lookup(c, flags);
+  _mm512_storeu_si512(out + 48 * b, pack_groups(order, v));
+  return flags;
+}
+
+template <class Lookup, std::size_t... b>
+inline bool mime_group(const Lookup& lookup, __m512i order, const std::uint8_t* in, std::uint8_t* out,
+                       std::index_sequence<b...>) noexcept {
+  // In block order: each store reaches 16 bytes into the next block's.
+  __m512i flags = _mm512_setzero_si512();
+  ((flags = _mm512_or_si512(flags, mime_block<b>(lookup, order, in, out))), ...);
+  constexpr auto crlf = static_cast<std::uint32_t>('\r' | '\n' << 8);
+  std::uint32_t ends = 0;
+  for (std::size_t i = 0; i < mime_group_lines; ++i) {
+    std::uint16_t two;
+    std::memcpy(&two, in + i * mime_stride + mime_chars, 2);
+    ends |= two ^ crlf;
+  }
+  return ends == 0 && outside(flags) == 0;
+}
+
+template <class Lookup>
+std::size_t decode_mime_lines(const Lookup& lookup, const std::uint8_t* in, std::size_t len, std::uint8_t* out,
+                              std::size_t out_capacity) noexcept {
+  const __m512i order = load(packed_order);
+  constexpr std::size_t group_in = mime_group_lines * mime_stride, group_out = mime_group_blocks * 48;
+  std::size_t i = 0, at = 0;
+  for (; len - i >= group_in && out_capacity - at >= group_out + 16; i += group_in, at += group_out)
+    if (!mime_group(lookup, order, in + i, out + at, std::make_index_sequence<mime_group_blocks>{})) break;
+  return i;
+}
+
+}  // namespace
+
+std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::size_t len, const Line_layout& layout,
+                         std::uint8_t* out, std::size_t out_capacity) noexcept {
+  // Shorter lines are the core's: a block would reach into the next line.
+  if (layout.length < 64 || layout.length % 4 != 0) return 0;
+  const std::int8_t* dmap = alphabet.dmap().data();
+  const __m512i low0 = _mm512_loadu_si512(dmap), low1 = _mm512_loadu_si512(dmap + 64);
+  const __m512i high0 = _mm512_loadu_si512(dmap + 128), high1 = _mm512_loadu_si512(dmap + 192);
+  const bool mime = layout.length == mime_chars && layout.end == Line_end::crlf;
+  const auto run = [&](const auto& lookup) {
+    // Whole groups of 16 MIME lines, then the rest line by line.
+    const std::size_t done = mime ? decode_mime_lines(lookup, in, len, out, out_capacity) : 0;
+    const std::size_t at = done / mime_stride * 57;
+    return done + decode_line_blocks(lookup, in + done, len - done, layout, out + at, out_capacity - at);
+  };
+  if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0}) return run(Ascii_lookup{low0, low1});
+  return run(Any_lookup{low0, low1, high0, high1});
 }
 
 }  // namespace Base64::detail::BASE64_AVX512_VBMI

@@ -20,7 +20,7 @@ namespace {
 constexpr std::array emulated{
 #if defined(BASE64_EMULATED_AVX512_VBMI)
     Kernel{"avx512_vbmi (SIMDe)", always, avx512_vbmi_simde::encode, avx512_vbmi_simde::decode,
-           avx512_vbmi_simde::encode_lines, nullptr},
+           avx512_vbmi_simde::encode_lines, avx512_vbmi_simde::decode_lines},
 #endif
 #if defined(BASE64_EMULATED_NEON)
     Kernel{"neon (SIMDe)", always, neon::encode, neon::decode, nullptr, nullptr},

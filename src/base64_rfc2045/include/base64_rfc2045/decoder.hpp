@@ -327,7 +327,8 @@ void src(Decoder& d, Chunk&& chunk, std::int64_t off, std::int64_t len) = delete
 // `decoder_dangerous` then read as after the same results from `decode`, and
 // the two calls may be mixed freely on one decoder. Whole lines are decoded
 // in batches by the kernels of `base64`; everything else goes through the
-// state machine. The first call on a String or Manual decoder makes a
+// state machine. Bytes of `out` after the `written` ones may have been
+// overwritten. The first call on a String or Manual decoder makes a
 // scratch buffer of 16 KiB that the decoder keeps; a Channel decoder uses
 // the end of its read buffer. Throws what `decode` throws.
 BASE64_RFC2045_API Decoded decode_into(Decoder& d, std::span<char> out);
