@@ -163,8 +163,10 @@ struct Sub {
 // and to `const Alphabet&`; trivially copyable and assignable.
 class Alphabet_choice {
  public:
-  // The standard alphabet.
-  constexpr Alphabet_choice() noexcept = default;
+  // The standard alphabet. User-provided, so that `{}` and `Options{}` do
+  // not zero the 320 bytes of the storage before the constructor runs, as
+  // value-initialisation does for a defaulted constructor.
+  constexpr Alphabet_choice() noexcept {}  // NOLINT(modernize-use-equals-default)
   // An alphabet with the characters of a built-in one is taken as that one.
   constexpr Alphabet_choice(const Alphabet& a) noexcept  // NOLINT: implicit, as `.alphabet = a` wants
       : which_(is(a, standard_alphabet) ? Which::standard : is(a, url_safe_alphabet) ? Which::url_safe : Which::custom) {
