@@ -147,11 +147,70 @@ struct detail::Encoder_bulk {
   }
 #endif
 
+  // The bytes that meet the end of a Manual space, from in[0, 3), when the
+  // whole groups before them left 1 to 5 bytes of room: the state that
+  // encode() on each of them leaves, with Await answering each Partial while
+  // the space has room, written here at once. The space ends up full and the
+  // call answers Partial. Returns the bytes taken: 1 when the first one waits
+  // behind a CR LF that filled the space (its retry is held), else 3.
+  static std::size_t fill_space(Encoder& e, const unsigned char* in) noexcept {
+    Encoder::State& s = e.state_;
+    std::int64_t room = e.room();
+    char* to = s.out + s.out_pos;
+    s.step = Step::Await_output;
+    if (s.column == line_length) {
+      // The line is full: the first byte puts CR LF in front of its group.
+      s.column = 0;
+      if (room == 1) {
+        // The CR fits; the LF is staged, then the byte is retried.
+        s.stage[0] = '\r';
+        s.stage[1] = '\n';
+        s.stage_next = 1;
+        s.stage_last = 1;
+        to[0] = '\r';
+        s.out_pos += 1;
+        s.held = {.kind = Cont::Kind::Retry, .staged = true, .byte = in[0]};
+        return 1;
+      }
+      to[0] = '\r';
+      to[1] = '\n';
+      to += 2;
+      s.out_pos += 2;
+      room -= 2;
+      if (room == 0) {
+        s.held = {.kind = Cont::Kind::Retry, .byte = in[0]};
+        return 1;
+      }
+    }
+    // 1 to 3 bytes of room: the first two bytes are carried, the third makes
+    // a group that is staged and copied out as far as the space goes.
+    s.carry = (s.carry << 16) | static_cast<std::uint32_t>(in[0]) << 8 | in[1];
+    s.stage = Encoder::group(s.carry, in[2]);
+    std::memcpy(to, s.stage.data(), static_cast<std::size_t>(room));
+    s.out_pos += room;
+    s.stage_next = static_cast<int>(room);
+    s.stage_last = 3;
+    s.held = {.kind = Cont::Kind::K, .staged = true, .n = 4};
+    return 3;
+  }
+
   static Encode_result encode_bytes(Encoder& e, std::span<const char> bytes, std::size_t& taken) {
     taken = 0;
     Encoder::State& s = e.state_;
-    if (s.step == Step::Await_output && encode(e, Await{}) == Encode_result::Partial) return Encode_result::Partial;
     const bool manual = e.destination_.kind() == Destination::Kind::Manual;
+    if (s.step == Step::Await_output) {
+      // The rest of a group staged at the end of the last space, when the new
+      // one holds it: what encode(Await) does, without its calls.
+      const Cont held = s.held;
+      const int left = s.stage_last - s.stage_next + 1;
+      if (manual && held.kind == Cont::Kind::K && held.staged && e.room() >= left) {
+        e.blit(left);
+        s.column += held.n;
+        s.step = Step::Main;
+      } else if (encode(e, Await{}) == Encode_result::Partial) {
+        return Encode_result::Partial;
+      }
+    }
     const std::size_t n = bytes.size();
     while (taken < n) {
       if (s.step == Step::Main && s.carry_len == 0 && n - taken >= 3) {
@@ -178,6 +237,10 @@ struct detail::Encoder_bulk {
             s.column -= 4;
             s.step = Step::Await_output;
             s.held = {.kind = Cont::Kind::K, .n = 4};
+            return Encode_result::Partial;
+          }
+          if (n - taken >= 3) {
+            taken += fill_space(e, reinterpret_cast<const unsigned char*>(bytes.data() + taken));
             return Encode_result::Partial;
           }
           continue;

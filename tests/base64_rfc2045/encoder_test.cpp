@@ -905,7 +905,8 @@ Enc_run per_byte(Destination::Kind kind, std::size_t space, const Inputs& in) {
 }
 
 // The same input, runs of bytes of random lengths through encode_bytes,
-// the rest (End, and some bytes) through encode().
+// the rest (End, and some bytes) through encode(); a Partial of
+// encode_bytes is answered by calling it again or, at random, by Await.
 Enc_run in_bulk(Destination::Kind kind, std::size_t space, const Inputs& in, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Encoding x(kind, space);
@@ -942,6 +943,13 @@ Enc_run in_bulk(Destination::Kind kind, std::size_t space, const Inputs& in, std
       }
       EXPECT_EQ(o_rem(x.encoder()), 0) << "Partial with room left";
       x.hand_in_if_full();
+      if (rng() % 2 == 0) {
+        // The Partial answered with Await, as a per-call caller would,
+        // before the bytes left go on in bulk.
+        const Encode_result a = encode(x.encoder(), Await{});
+        run.points.insert({taken, x.text_size(), o_rem(x.encoder())});
+        if (a == Encode_result::Partial) x.hand_in_if_full();
+      }
     }
   }
   run.text = x.text();
