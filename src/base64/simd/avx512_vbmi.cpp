@@ -564,43 +564,32 @@ std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std
 // what it stored there is scratch.
 constexpr std::size_t mime_chars = 76, mime_stride = 78, mime_group_lines = 16, mime_group_blocks = 19;
 
-// Block b of a group, stored; ORs its flags into `flags`. A block that
-// meets a line end before its last lane (all but one of them: r is a
-// multiple of 4) holds that CR LF in lanes r and r + 1 of its first load,
-// compared there; gives the lanes of those two that are not CR LF.
 template <std::size_t b, class Lookup>
-inline Mask mime_block(const Lookup& lookup, __m512i order, __m512i crlf, const std::uint8_t* in, std::uint8_t* out,
-                       __m512i& flags) noexcept {
+inline __m512i mime_block(const Lookup& lookup, __m512i order, const std::uint8_t* in, std::uint8_t* out) noexcept {
   constexpr std::size_t first = 64 * b, phase = first % mime_chars, r = mime_chars - phase;
   constexpr std::size_t s = first / mime_chars * mime_stride + phase;
   __m512i c = _mm512_loadu_si512(in + s);
-  Mask wrong_end = 0;
-  if constexpr (r < 64) {
-    constexpr Mask end_lanes = Mask{3} << r;
-    wrong_end = _mm512_mask_cmpeq_epi8_mask(end_lanes, c, crlf) ^ end_lanes;
-    c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + 2));
-  }
-  __m512i f;
-  const __m512i v = lookup(c, f);
-  flags = _mm512_or_si512(flags, f);
+  if constexpr (r < 64) c = _mm512_mask_blend_epi8(~Mask{0} << r, c, _mm512_loadu_si512(in + s + 2));
+  __m512i flags;
+  const __m512i v = lookup(c, flags);
   _mm512_storeu_si512(out + 48 * b, pack_groups(order, v));
-  return wrong_end;
+  return flags;
 }
 
 template <class Lookup, std::size_t... b>
 inline bool mime_group(const Lookup& lookup, __m512i order, const std::uint8_t* in, std::uint8_t* out,
                        std::index_sequence<b...>) noexcept {
   // In block order: each store reaches 16 bytes into the next block's.
-  static_assert((mime_group_blocks * 64) % mime_chars == 0 && mime_chars % 4 == 0);
-  const __m512i crlf = _mm512_set1_epi16(static_cast<short>('\r' | '\n' << 8));
   __m512i flags = _mm512_setzero_si512();
-  Mask wrong_ends = 0;
-  ((wrong_ends |= mime_block<b>(lookup, order, crlf, in, out, flags)), ...);
-  // The last line's end lies after the last block.
-  constexpr auto crlf_bytes = static_cast<std::uint16_t>('\r' | '\n' << 8);
-  std::uint16_t last;
-  std::memcpy(&last, in + mime_group_lines * mime_stride - 2, 2);
-  return wrong_ends == 0 && last == crlf_bytes && outside(flags) == 0;
+  ((flags = _mm512_or_si512(flags, mime_block<b>(lookup, order, in, out))), ...);
+  constexpr auto crlf = static_cast<std::uint32_t>('\r' | '\n' << 8);
+  std::uint32_t ends = 0;
+  for (std::size_t i = 0; i < mime_group_lines; ++i) {
+    std::uint16_t two;
+    std::memcpy(&two, in + i * mime_stride + mime_chars, 2);
+    ends |= two ^ crlf;
+  }
+  return ends == 0 && outside(flags) == 0;
 }
 
 template <class Lookup>
