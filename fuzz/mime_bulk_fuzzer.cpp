@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 #include <span>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -43,10 +44,17 @@ Event event(mime::Decode_stop stop, char byte, std::size_t total, const mime::De
   return {static_cast<int>(stop), byte, total, mime::decoder_byte_count(d), mime::decoder_dangerous(d)};
 }
 
-// Decodes the input from a Manual decoder (`manual`) or a String one; bulk
-// calls with the spaces in turn where the mix says so, `decode` otherwise.
-Decoding decoding(const Setup& s, bool manual, bool bulk) {
-  mime::Decoder d = manual ? mime::decoder(mime::Source::Manual{}) : mime::decoder(mime::Source::String{s.input});
+enum class Kind { Manual, String, Channel };
+
+// Decodes the input from a decoder of the kind (a Channel over an
+// std::istringstream); bulk calls with the spaces in turn where the mix says
+// so, `decode` otherwise.
+Decoding decoding(const Setup& s, Kind kind, bool bulk) {
+  const bool manual = kind == Kind::Manual;
+  std::istringstream stream(s.input);
+  mime::Decoder d = manual                 ? mime::decoder(mime::Source::Manual{})
+                    : kind == Kind::String ? mime::decoder(mime::Source::String{s.input})
+                                           : mime::decoder(mime::Source::Channel{stream});
   std::mt19937 mix(s.mix);
   Decoding out;
   std::size_t next_cut = 0, pos = 0, turn = 0;
@@ -91,9 +99,9 @@ Decoding decoding(const Setup& s, bool manual, bool bulk) {
   return out;
 }
 
-void check_decoding(const Setup& s, bool manual) {
-  const Decoding expected = decoding(s, manual, false);
-  const Decoding bulk = decoding(s, manual, true);
+void check_decoding(const Setup& s, Kind kind) {
+  const Decoding expected = decoding(s, kind, false);
+  const Decoding bulk = decoding(s, kind, true);
   FUZZ_CHECK(bulk.bytes == expected.bytes);
   FUZZ_CHECK(bulk.events == expected.events);
   for (const auto& [total, count, dangerous] : bulk.points) {
@@ -204,8 +212,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::size_t cut = seed % s.input.size();
     if (cut > 0 && (s.cuts.empty() || cut > s.cuts.back())) s.cuts.push_back(cut);
   }
-  check_decoding(s, true);
-  check_decoding(s, false);
+  check_decoding(s, Kind::Manual);
+  check_decoding(s, Kind::String);
+  check_decoding(s, Kind::Channel);
   check_encoding(s, true);
   check_encoding(s, false);
   return 0;

@@ -16,8 +16,15 @@
 // result of the state machine is the one `decode` returns, so the results,
 // the byte count and the line check agree with `decode` by construction; a
 // run or a batch accounts its lines exactly as the state machine would have.
+//
+// A Channel over a std::stringbuf (a std::istringstream) is read in place:
+// each chunk is the stretch of the stream's own bytes that a read would have
+// copied, taken where the stream buffer holds them (read_in_place in
+// decoder.cpp). What is left unread of such a chunk when the call returns is
+// copied into the read buffer then, so the stream is read as far as before.
 #include <base64_rfc2045/decoder.hpp>
 
+#include "decoder_steps.hpp"
 #include "whole_groups.hpp"
 
 #include <algorithm>
@@ -277,7 +284,18 @@ struct detail::Decoder_bulk {
     return Batch::taken;
   }
 
+  // Whatever way decode_into returns or throws, a chunk read in place is
+  // copied first: the caller may use the stream next.
+  struct Keep_chunk {
+    Decoder& d;
+    explicit Keep_chunk(Decoder& decoder) noexcept : d(decoder) {}
+    Keep_chunk(const Keep_chunk&) = delete;
+    Keep_chunk& operator=(const Keep_chunk&) = delete;
+    ~Keep_chunk() { keep_chunk(d); }
+  };
+
   static Decoded decode_into(Decoder& d, std::span<char> span) {
+    const Keep_chunk keep{d};
     Span out{span.data(), span.size()};
     const auto written = [&] { return static_cast<std::size_t>(out.at - span.data()); };
     if (d.channel_buffer_) d.read_limit_ = stream_buffer_size - scratch_size;
@@ -313,7 +331,7 @@ struct detail::Decoder_bulk {
         continue;
       }
       Decode_result result;
-      run_decoder(d, result);
+      run_decoder_in_place(d, result);
       switch (result.index()) {
         case 0: return {written(), Decode_stop::Await};
         case 1: {

@@ -21,10 +21,14 @@
 #include <base64_rfc2045/decoder.hpp>
 
 #include "bounds.hpp"
+#include "decoder_steps.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <ios>
 #include <istream>
+#include <sstream>
+#include <typeinfo>
 
 #if defined(__GLIBCXX__) && defined(__GLIBC__)
 #include <cstdio>
@@ -38,6 +42,8 @@ enum class Decoder::Chunk : std::uint8_t {
   string,   // the bytes of the String source
   channel,  // the decoder's own read buffer
   caller,   // the caller's chunk from the last `src`
+  stream,   // a Channel's bytes where its stream buffer holds them, during
+            // decode_into only (see read_in_place)
 };
 
 namespace {
@@ -102,6 +108,48 @@ std::int64_t read_available(std::istream& in, char* buffer, std::streamsize capa
   throw std::ios_base::failure("Base64_rfc2045: reading the input stream failed");
 }
 
+// The get area of any stream buffer: the protected members of
+// std::streambuf, reached through pointers to members formed here, in a
+// class derived from it.
+struct Get_area : std::streambuf {
+  static constexpr auto next = &Get_area::gptr;
+  static constexpr auto end = &Get_area::egptr;
+  static constexpr auto bump = &Get_area::gbump;
+};
+
+#if defined(__GLIBCXX__)
+// The count that gcount() reports, with libstdc++.
+struct Extracted : std::istream {
+  static constexpr auto count = &Extracted::_M_gcount;
+};
+#endif
+
+// read_available without the copy, where it can be done so exactly: a
+// std::stringbuf (that type, none derived from it) with bytes in its get
+// area, on a good stream without a tied stream. readsome would take
+// min(available, capacity) bytes out of the get area, and nothing else: no
+// virtual call of the buffer, no change of state. The same bytes are taken
+// here by moving the get pointer, and gcount() is set as readsome sets it;
+// the bytes are returned where they lie, in `bytes`. They stay there until
+// the stream is used again: the caller copies what it has not read by then.
+// Returns the count, 0 when the stream is not of that kind (nothing done).
+std::int64_t read_in_place([[maybe_unused]] std::istream& in, [[maybe_unused]] std::streamsize capacity,
+                           [[maybe_unused]] const char*& bytes) {
+#if defined(__GLIBCXX__)
+  std::streambuf* const buffer = in.rdbuf();
+  if (buffer == nullptr || !in.good() || in.tie() != nullptr || typeid(*buffer) != typeid(std::stringbuf)) return 0;
+  char* const next = (buffer->*Get_area::next)();
+  const std::streamsize n = std::min<std::streamsize>((buffer->*Get_area::end)() - next, capacity);
+  if (n <= 0) return 0;
+  (buffer->*Get_area::bump)(static_cast<int>(n));  // capacity is at most stream_buffer_size
+  in.*Extracted::count = n;
+  bytes = next;
+  return n;
+#else
+  return 0;
+#endif
+}
+
 }  // namespace
 
 struct detail::Decoder_machine {
@@ -160,11 +208,20 @@ struct detail::Decoder_machine {
   // Gets more input once the chunk is used up. Returns false for a Manual
   // source, whose caller must answer Await with `src`. A String has nothing
   // beyond its bytes; a Channel reads into the decoder's own buffer, never
-  // into a chunk that the caller handed in.
-  static bool refill(Decoder& d) {
+  // into a chunk that the caller handed in, or, `in_place`, reads the bytes
+  // where its stream buffer holds them when it can (read_in_place).
+  static bool refill(Decoder& d, bool in_place) {
     const Source::Kind& kind = d.source_.kind();
     if (std::holds_alternative<Source::Manual>(kind)) return false;
     if (const auto* channel = std::get_if<Source::Channel>(&kind)) {
+      const char* bytes = nullptr;
+      if (in_place) {
+        const std::int64_t n = read_in_place(channel->stream.get(), d.read_limit_, bytes);
+        if (n > 0) {
+          set_chunk(d, Chunk::stream, bytes_of(bytes), n);
+          return true;
+        }
+      }
       const std::int64_t n = read_available(channel->stream.get(), d.channel_buffer_.get(), d.read_limit_);
       if (n > 0) {
         set_chunk(d, Chunk::channel, bytes_of(d.channel_buffer_.get()), n);
@@ -248,9 +305,18 @@ struct detail::Decoder_machine {
     return true;
   }
 
+  // Ends a chunk read in place: its unread bytes go to the decoder's own
+  // read buffer, which they fit (they are at most read_limit_).
+  static void keep_chunk(Decoder& d) noexcept {
+    if (d.chunk_ != Chunk::stream) return;
+    const std::int64_t left = d.input_len_ - d.input_pos_;
+    if (left > 0) std::memcpy(d.channel_buffer_.get(), d.input_ + d.input_pos_, static_cast<std::size_t>(left));
+    set_chunk(d, Chunk::channel, bytes_of(d.channel_buffer_.get()), left);
+  }
+
   // Runs the steps until one has a result for the caller, in `result`
   // (which holds Await on entry and is left so for Await).
-  static void decode(Decoder& d, Decode_result& result) {
+  static void decode(Decoder& d, Decode_result& result, bool in_place = false) {
     for (;;) {
       switch (d.next_step_) {
         case Step::decode_base64: {
@@ -268,7 +334,7 @@ struct detail::Decoder_machine {
             return;
           }
           if (left == 0) {
-            if (!refill(d)) return;  // Await
+            if (!refill(d, in_place)) return;  // Await
             continue;
           }
           const unsigned char byte = d.input_[d.input_pos_];
@@ -291,7 +357,7 @@ struct detail::Decoder_machine {
         case Step::lf_after_cr: {
           const std::int64_t left = bytes_left(d);
           if (left == 0) {
-            if (!refill(d)) return;  // Await
+            if (!refill(d, in_place)) return;  // Await
             continue;
           }
           d.next_step_ = Step::decode_base64;
@@ -373,6 +439,12 @@ void src(Decoder& d, std::string_view chunk, std::int64_t off, std::int64_t len)
 }
 
 void detail::run_decoder(Decoder& d, Decode_result& result) { detail::Decoder_machine::decode(d, result); }
+
+void detail::run_decoder_in_place(Decoder& d, Decode_result& result) {
+  detail::Decoder_machine::decode(d, result, true);
+}
+
+void detail::keep_chunk(Decoder& d) noexcept { detail::Decoder_machine::keep_chunk(d); }
 
 std::int64_t decoder_byte_count(const Decoder& d) noexcept { return detail::Decoder_machine::byte_count(d); }
 

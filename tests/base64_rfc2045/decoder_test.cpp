@@ -1166,3 +1166,107 @@ TEST(BulkCalls, NothingAllocatedPerCall) {
     EXPECT_EQ(taken, 4096u / 78 * 57 + (4096 % 78) / 4 * 3);
   }
 }
+
+// ---------------------------------------------------------------------------
+// decode_into over a std::stringbuf reads the bytes where the stream buffer
+// holds them. It must leave the stream as the reads that copy them do, which
+// a buffer of a type derived from std::stringbuf still gets: the same bytes
+// taken, state and gcount() at every return, whatever the caller does to the
+// stream between calls.
+
+class Derived_stringbuf : public std::stringbuf {
+ public:
+  using std::stringbuf::stringbuf;
+};
+
+struct Stream_point {
+  Decoded result;
+  std::int64_t byte_count;
+  bool dangerous;
+  std::streamoff taken;  // the stream buffer's read position
+  std::streamsize extracted;
+  std::ios::iostate state;
+  friend bool operator==(const Stream_point&, const Stream_point&) = default;
+};
+
+void PrintTo(const Stream_point& p, std::ostream* os) {
+  *os << "{written " << p.result.written << ", stop " << static_cast<int>(p.result.stop) << ", byte_count "
+      << p.byte_count << ", taken " << p.taken << ", gcount " << p.extracted << ", state " << p.state << "}";
+}
+
+// Decodes a Channel over `in` with the spaces in turn (0: one `decode`),
+// noting every return; before call `at`, `between` acts on the stream.
+template <class Between>
+std::vector<Stream_point> read_stream(std::iostream& in, const std::vector<std::size_t>& spaces, std::string& bytes,
+                                      std::size_t at, Between between) {
+  Decoder d = decoder(Source::Channel{in});
+  std::vector<Stream_point> points;
+  std::vector<char> out;
+  for (std::size_t call = 0; call < 1'000'000; ++call) {
+    if (call == at) between(in);
+    const std::size_t space = spaces[call % spaces.size()];
+    Decoded r;
+    if (space == 0) {
+      const Decode_result one = decode(d);
+      const Stop_point p = point_of(one, 0, d);
+      if (const auto* f = std::get_if<Flush>(&one)) bytes += f->bytes;
+      r = {std::holds_alternative<Flush>(one) ? std::get<Flush>(one).bytes.size() : 0, p.stop, p.byte};
+    } else {
+      out.resize(space);
+      r = decode_into(d, out);
+      bytes.append(out.data(), r.written);
+    }
+    // pubseekoff on the buffer, as tellg() would set failbit once eofbit is set.
+    points.push_back({r, decoder_byte_count(d), decoder_dangerous(d),
+                      static_cast<std::streamoff>(in.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in)), in.gcount(),
+                      in.rdstate()});
+    if (r.stop == Decode_stop::End) return points;
+  }
+  ADD_FAILURE() << "no End";
+  return points;
+}
+
+TEST(DecodeInto, StringbufIsReadAsFarAsByCopyingReads) {
+  std::mt19937 rng(48);
+  std::string bytes(57 * 2200 + 1, '\0');  // 172 KiB of text: over three reads of 48 KiB
+  for (char& c : bytes) c = static_cast<char>(rng());
+  const std::string clean = encode_lines(bytes, 76);
+  std::string faulty = clean;
+  // A stray byte early, and faults around the ends of the reads (49152 bytes
+  // each once decode_into reads): a space, a CR without its LF, a stray byte.
+  for (const auto& [at, c] : std::vector<std::pair<std::size_t, char>>{
+           {100, '*'}, {49151, ' '}, {98303, '\r'}, {98304, '#'}, {147455, '-'}, {147457, '='}})
+    faulty[at] = c;
+  const std::string wrong_padding = clean.substr(0, 60'000) + "YQ=\r\n";
+  const std::string more = encode_lines(std::string(57 * 900, 'm'), 76);
+  const auto nothing = [](std::iostream&) {};
+  const auto append = [&](std::iostream& s) { s << more; };  // the buffer's string grows: it moves
+  const auto replace = [&](std::iostream& s) { static_cast<std::stringbuf*>(s.rdbuf())->str(more); };
+  const std::vector<std::vector<std::size_t>> spaces = {{1u << 20}, {1}, {7, 4096}, {0, 57, 0, 100'000}, {3, 0}};
+  const std::string* const bodies[] = {&clean, &faulty, &wrong_padding};
+  for (const std::string* body : bodies) {
+    for (const auto& turn : spaces) {
+      for (int action = 0; action < 3; ++action) {
+        SCOPED_TRACE("body " + std::to_string(body->size()) + " bytes, spaces from " + std::to_string(turn[0]) +
+                     ", action " + std::to_string(action));
+        const auto mode = std::ios::in | std::ios::out | std::ios::ate;
+        std::stringbuf in_place(*body, mode);
+        Derived_stringbuf copied(*body, mode);
+        std::iostream a(&in_place), b(&copied);
+        std::string bytes_a, bytes_b;
+        const auto run = [&](std::iostream& s, std::string& decoded) {
+          return action == 0 ? read_stream(s, turn, decoded, 0, nothing)
+                 : action == 1 ? read_stream(s, turn, decoded, 3, append)
+                               : read_stream(s, turn, decoded, 3, replace);
+        };
+        const std::vector<Stream_point> points = run(a, bytes_a);
+        EXPECT_EQ(points, run(b, bytes_b));
+        EXPECT_TRUE(bytes_a == bytes_b);
+        if (action == 0 && body == &clean) {
+          EXPECT_TRUE(bytes_a == bytes);
+        }
+        if (testing::Test::HasFailure()) return;
+      }
+    }
+  }
+}
