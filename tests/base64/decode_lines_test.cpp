@@ -22,10 +22,7 @@
 
 #include "kernels.hpp"
 
-#if defined(__unix__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
+#include "guarded_pages.hpp"
 
 namespace {
 
@@ -217,36 +214,8 @@ TEST(DecodeLines, PublicCall) {
 #if defined(__unix__)
 // Text and output against an inaccessible page: the kernels' full-width
 // loads and stores must stay inside both.
-class Guarded_pages {
- public:
-  explicit Guarded_pages(std::size_t pages) : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
-    size_ = (pages + 2) * page_;
-    void* p = mmap(nullptr, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return;
-    base_ = static_cast<char*>(p);
-    if (mprotect(base_ + page_, pages * page_, PROT_READ | PROT_WRITE) != 0) {
-      munmap(base_, size_);
-      base_ = nullptr;
-    }
-    usable_ = pages * page_;
-  }
-  ~Guarded_pages() {
-    if (base_) munmap(base_, size_);
-  }
-  Guarded_pages(const Guarded_pages&) = delete;
-  Guarded_pages& operator=(const Guarded_pages&) = delete;
-
-  bool ok() const { return base_ != nullptr; }
-  char* first() const { return base_ + page_; }
-  char* last(std::size_t n) const { return base_ + page_ + usable_ - n; }
-
- private:
-  std::size_t page_, size_ = 0, usable_ = 0;
-  char* base_ = nullptr;
-};
-
 TEST(DecodeLines, NextToInaccessiblePages) {
-  const Guarded_pages in_pages(2), out_pages(2);
+  const base64_test::Guarded_pages in_pages(2), out_pages(2);
   ASSERT_TRUE(in_pages.ok() && out_pages.ok());
   std::mt19937_64 rng(3);
   for (const auto& a : alphabets()) {

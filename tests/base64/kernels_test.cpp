@@ -22,10 +22,7 @@
 #include "core.hpp"
 #include "kernels.hpp"
 
-#if defined(__unix__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
+#include "guarded_pages.hpp"
 
 namespace {
 
@@ -405,45 +402,13 @@ TEST(Kernels, IntoExactOutputs) {
 #if defined(__unix__)
 namespace {
 
-// Pages with an inaccessible page on either side: a block that starts at
-// the first byte or ends at the last one has no readable or writable byte
-// beyond it.
-class Guarded_pages {
- public:
-  explicit Guarded_pages(std::size_t pages) : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
-    size_ = (pages + 2) * page_;
-    void* p = mmap(nullptr, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return;
-    base_ = static_cast<char*>(p);
-    if (mprotect(base_ + page_, pages * page_, PROT_READ | PROT_WRITE) != 0) {
-      munmap(base_, size_);
-      base_ = nullptr;
-    }
-    usable_ = pages * page_;
-  }
-  ~Guarded_pages() {
-    if (base_) munmap(base_, size_);
-  }
-  Guarded_pages(const Guarded_pages&) = delete;
-  Guarded_pages& operator=(const Guarded_pages&) = delete;
-
-  bool ok() const { return base_ != nullptr; }
-  char* first() const { return base_ + page_; }
-  // n bytes that end at the last byte before the trailing guard page.
-  char* last(std::size_t n) const { return base_ + page_ + usable_ - n; }
-
- private:
-  std::size_t page_, size_ = 0, usable_ = 0;
-  char* base_ = nullptr;
-};
-
 // Inputs and outputs against an inaccessible page, at its start or end: a
 // full-width access past either end crashes, and the ways around a masked
 // access that would leave its pages (for speed: such an access costs a
 // microcode assist where the next page is not mapped) give the right text
 // and bytes.
 TEST(Kernels, NextToInaccessiblePages) {
-  const Guarded_pages in_pages(1), out_pages(1);
+  const base64_test::Guarded_pages in_pages(1), out_pages(1);
   ASSERT_TRUE(in_pages.ok() && out_pages.ok());
   std::mt19937_64 rng(6);
   const auto all = alphabets();
