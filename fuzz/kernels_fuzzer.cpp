@@ -2,7 +2,7 @@
 // Every kernel this machine can run, and those emulated by SIMDe, agree with
 // the scalar core: the same _sub buffer, offset and length, or the same
 // message, for encoding and decoding, with any alphabet kind, padding mode
-// and sub-range, and for whole lines. The text to
+// and sub-range, and for whole lines (encode_lines_into). The text to
 // decode is either the fuzzer's bytes or a valid encoding of them with a few
 // bytes overwritten, so that the kernels see long runs they can convert and
 // then a spot they must stop at. The same text cut into lines goes through
@@ -84,16 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const auto decoded = detail::decode_sub_with(scalar, text, options);
   // Whole lines of a length taken from the input's size, into an output of
   // exactly their text or, from a valid text, one byte less.
-  const Base64::Line_layout layout{.length = 4 * (1 + input.size() % 31),
-                                   .end = pad ? Base64::Line_end::crlf : Base64::Line_end::lf};
-  const std::size_t all_lines = input.size() / (layout.length / 4 * 3) * (layout.length + (pad ? 2 : 1));
-  const std::size_t lines_size = all_lines - (from_valid_text && all_lines > 0 ? 1 : 0);
-  std::string lines(lines_size, '\0');
-  const auto lines_done = detail::encode_lines_into(scalar, alphabet, input, lines, layout);
+  const Base64::Line_layout encode_layout{.length = 4 * (1 + input.size() % 31),
+                                          .end = pad ? Base64::Line_end::crlf : Base64::Line_end::lf};
+  const std::size_t all_text =
+      input.size() / (encode_layout.length / 4 * 3) * (encode_layout.length + (pad ? 2 : 1));
+  const std::size_t text_size = all_text - (from_valid_text && all_text > 0 ? 1 : 0);
+  std::string encoded_lines(text_size, '\0');
+  const auto encoded_progress = detail::encode_lines_into(scalar, alphabet, input, encoded_lines, encode_layout);
   const auto check = [&](const detail::Kernel& kernel) {
-    const auto lines_out = std::make_unique<char[]>(lines_size);
-    FUZZ_CHECK(detail::encode_lines_into(kernel, alphabet, input, {lines_out.get(), lines_size}, layout) == lines_done);
-    FUZZ_CHECK(lines.compare(0, lines_done.written, lines_out.get(), lines_done.written) == 0);
+    const auto text_out = std::make_unique<char[]>(text_size);
+    FUZZ_CHECK(detail::encode_lines_into(kernel, alphabet, input, {text_out.get(), text_size}, encode_layout) ==
+               encoded_progress);
+    FUZZ_CHECK(encoded_lines.compare(0, encoded_progress.written, text_out.get(), encoded_progress.written) == 0);
     check_same(detail::encode_sub_with(kernel, input, options), encoded);
     check_same(detail::decode_sub_with(kernel, text, options), decoded);
     // The core of decode_into: an output of exactly the size it needs, on
