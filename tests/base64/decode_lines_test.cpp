@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "kernels.hpp"
+#include "kernel_list.hpp"
 
 #include "guarded_pages.hpp"
 
@@ -31,13 +32,7 @@ using Base64::Line_end;
 using Base64::Line_layout;
 using Base64::Lines_progress;
 
-std::vector<const detail::Kernel*> all_kernels() {
-  std::vector<const detail::Kernel*> ks;
-  for (const auto& k : detail::kernels())
-    if (k.supported()) ks.push_back(&k);
-  for (const auto& k : detail::emulated_kernels()) ks.push_back(&k);
-  return ks;
-}
+using base64_test::supported_kernels;
 
 struct Named_alphabet {
   const char* name;
@@ -130,7 +125,7 @@ TEST(DecodeLines, AgreesWithOneLineAtATime) {
           for (const std::size_t rest : {std::size_t{0}, length / 2, length + end_of(end).size() - 1}) {
             const std::string text = body(rng, a.alphabet, layout, lines, rest);
             const std::size_t room = lines * (length / 4 * 3);
-            for (const auto* k : all_kernels()) {
+            for (const auto* k : supported_kernels()) {
               SCOPED_TRACE(std::string(k->name) + " " + a.name + " length " + std::to_string(length) +
                            (end == Line_end::lf ? " lf" : " crlf") + " lines " + std::to_string(lines) + " rest " +
                            std::to_string(rest));
@@ -168,7 +163,7 @@ TEST(DecodeLines, StopsBeforeTheFirstLineThatIsNotOne) {
             faults.push_back(static_cast<char>(c));
             break;
           }
-        for (const auto* k : all_kernels()) {
+        for (const auto* k : supported_kernels()) {
           for (std::size_t at = 0; at < text.size(); ++at) {
             for (const char fault : faults) {
               if (text[at] == fault) continue;
@@ -227,7 +222,7 @@ TEST(DecodeLines, NextToInaccessiblePages) {
           std::string want;
           const Lines_progress expected = reference(text, lines * (length / 4 * 3), layout, a.alphabet, want);
           ASSERT_EQ(expected.read, text.size());
-          for (const auto* k : all_kernels()) {
+          for (const auto* k : supported_kernels()) {
             for (const bool at_end : {true, false}) {
               SCOPED_TRACE(std::string(k->name) + " " + a.name + " length " + std::to_string(length) +
                            " lines " + std::to_string(lines) + (at_end ? " at end" : " at start"));

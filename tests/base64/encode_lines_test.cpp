@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "kernels.hpp"
+#include "kernel_list.hpp"
 
 #include "guarded_pages.hpp"
 
@@ -34,13 +35,7 @@ using Sizes = std::initializer_list<std::size_t>;
 
 constexpr char guard = '\x5A';  // 'Z': never at a place where it is expected
 
-std::vector<const detail::Kernel*> all_kernels() {
-  std::vector<const detail::Kernel*> ks;
-  for (const auto& k : detail::kernels())
-    if (k.supported()) ks.push_back(&k);
-  for (const auto& k : detail::emulated_kernels()) ks.push_back(&k);
-  return ks;
-}
+using base64_test::supported_kernels;
 
 std::string random_bytes(std::mt19937_64& rng, std::size_t n) {
   std::string s(n, '\0');
@@ -100,7 +95,7 @@ std::string run(const detail::Kernel& k, const Base64::Alphabet& a, std::string_
 // of exactly its text and one byte too small.
 TEST(EncodeLines, MatchesLinesEncodedOneByOne) {
   std::mt19937_64 rng(12);
-  for (const auto* k : all_kernels()) {
+  for (const auto* k : supported_kernels()) {
     for (const auto& a : alphabets()) {
       for (std::size_t length = 4; length <= 120; length += 4) {
         for (const Line_end end : {Line_end::crlf, Line_end::lf}) {
@@ -133,7 +128,7 @@ TEST(EncodeLines, MatchesLinesEncodedOneByOne) {
 TEST(EncodeLines, StopsAtTheLastLineThatFits) {
   std::mt19937_64 rng(13);
   const std::string in = random_bytes(rng, 57 * 100 + 2);
-  for (const auto* k : all_kernels()) {
+  for (const auto* k : supported_kernels()) {
     for (const std::size_t lines : Sizes{1, 2, 3, 10, 40}) {
       SCOPED_TRACE(std::string(k->name) + " room for " + std::to_string(lines) + " lines less a byte");
       Lines_progress progress;
@@ -197,7 +192,7 @@ TEST(EncodeLines, NextToInaccessiblePages) {
   const base64_test::Guarded_pages in_pages(1), out_pages(1);
   ASSERT_TRUE(in_pages.ok() && out_pages.ok());
   std::mt19937_64 rng(15);
-  for (const auto* k : all_kernels()) {
+  for (const auto* k : supported_kernels()) {
     for (const std::size_t length : Sizes{4, 40, 64, 76, 120}) {
       for (const Line_end end : {Line_end::crlf, Line_end::lf}) {
         const Line_layout layout{.length = length, .end = end};

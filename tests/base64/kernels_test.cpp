@@ -21,6 +21,7 @@
 
 #include "core.hpp"
 #include "kernels.hpp"
+#include "kernel_list.hpp"
 
 #include "guarded_pages.hpp"
 
@@ -129,15 +130,7 @@ Decoded run_decode(const detail::Kernel& k, const Base64::Alphabet& a, bool pad,
 
 // ------------------------------------------------------------- fixtures
 
-// The library's kernels that this machine runs, and the emulated ones,
-// which run everywhere.
-std::vector<const detail::Kernel*> supported_kernels() {
-  std::vector<const detail::Kernel*> ks;
-  for (const auto& k : detail::kernels())
-    if (k.supported()) ks.push_back(&k);
-  for (const auto& k : detail::emulated_kernels()) ks.push_back(&k);
-  return ks;
-}
+using base64_test::supported_kernels;
 
 const detail::Kernel& scalar() { return detail::kernels().front(); }
 
