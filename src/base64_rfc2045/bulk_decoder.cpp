@@ -28,9 +28,45 @@
 #include "whole_groups.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <variant>
 
 namespace Base64_rfc2045 {
+
+namespace {
+
+// For each of the four places in a group, what each byte adds to the group's
+// three bytes, as a 32-bit word whose first three bytes in memory are the
+// group's bytes: one OR of the four words is the group, ready to store. A
+// byte that is not a Base64 character sets the word's fourth byte to all ones
+// (not_a_group), which no Base64 character touches.
+constexpr bool little_endian = std::endian::native == std::endian::little;
+constexpr std::uint32_t not_a_group = little_endian ? 0xFF00'0000u : 0x0000'00FFu;
+
+constexpr std::uint32_t group_word(std::uint32_t bits) {  // 24 bits, first byte highest
+  const std::uint32_t b0 = bits >> 16 & 0xFF, b1 = bits >> 8 & 0xFF, b2 = bits & 0xFF;
+  return little_endian ? b0 | b1 << 8 | b2 << 16 : b0 << 24 | b1 << 16 | b2 << 8;
+}
+
+using Group_table = std::array<std::uint32_t, 256>;
+
+consteval std::array<Group_table, 4> make_group_tables() {
+  std::array<Group_table, 4> tables{};
+  for (int place = 0; place < 4; ++place)
+    for (int byte = 0; byte < 256; ++byte) {
+      const std::uint32_t value = detail::byte_class[static_cast<std::size_t>(byte)];
+      tables[static_cast<std::size_t>(place)][static_cast<std::size_t>(byte)] =
+          value < 64 ? group_word(value << (18 - 6 * place)) : not_a_group;
+    }
+  return tables;
+}
+
+constexpr std::array<Group_table, 4> group_tables = make_group_tables();
+
+}  // namespace
 
 struct detail::Decoder_bulk {
   using Step = Decoder::Step;
@@ -126,22 +162,33 @@ struct detail::Decoder_bulk {
   // The groups that follow, as long as there is room for their bytes: the
   // results that `decode` would give one at a time (take_group), in a tight
   // loop over locals. The counters move once, at the end: the line check
-  // only grows with the line, and nothing returns in between.
+  // only grows with the line, and nothing returns in between. Each group is
+  // one OR of four lookups in group_tables and, but for the last, one 4-byte
+  // store whose fourth byte the next group overwrites.
   static void take_groups(Decoder& d, Span& out) noexcept {
     if (d.next_step_ != Step::decode_base64 || d.size_ != 0 || d.padding_count_ != 0) return;
     const unsigned char* const start = d.input_ + d.input_pos_;
     const std::int64_t most = std::min<std::int64_t>((d.input_len_ - d.input_pos_) / 4,
                                                      static_cast<std::int64_t>(out.room / 3));
+    if (most == 0) return;
+    const auto& [t0, t1, t2, t3] = group_tables;
+    const auto word = [&](const unsigned char* p) { return t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]]; };
     const unsigned char* p = start;
     char* to = out.at;
-    for (std::int64_t k = 0; k < most; ++k, p += 4, to += 3) {
-      const std::uint32_t a = detail::byte_class[p[0]], b = detail::byte_class[p[1]],
-                          c = detail::byte_class[p[2]], e = detail::byte_class[p[3]];
-      if ((a | b | c | e) >= 64) break;
-      const std::uint32_t bits = a << 18 | b << 12 | c << 6 | e;
-      to[0] = static_cast<char>(bits >> 16);
-      to[1] = static_cast<char>(bits >> 8);
-      to[2] = static_cast<char>(bits);
+    std::int64_t k = 0;
+    for (; k + 1 < most; ++k, p += 4, to += 3) {
+      const std::uint32_t w = word(p);
+      if ((w & not_a_group) != 0) break;
+      std::memcpy(to, &w, 4);
+    }
+    if (k + 1 == most) {
+      // The last group the room allows: exactly its three bytes.
+      const std::uint32_t w = word(p);
+      if ((w & not_a_group) == 0) {
+        std::memcpy(to, &w, 3);
+        p += 4;
+        to += 3;
+      }
     }
     const std::int64_t n = p - start;
     d.input_pos_ += n;
@@ -175,6 +222,53 @@ struct detail::Decoder_bulk {
       return true;
     }
     return false;
+  }
+
+  // The group that a chunk boundary cuts, in the common case of a Manual
+  // source: its 1 to 3 characters at the end of one chunk and the rest at
+  // the start of the next, taken as the state machine's run takes them (the
+  // count checked only when the group is complete). Both need the
+  // decode_base64 step with no '=' seen; false when the state machine has
+  // to take the bytes.
+
+  // The rest of a begun group, when the span has room for its bytes.
+  static bool finish_group(Decoder& d, Span& out) noexcept {
+    const std::int64_t need = 4 - d.size_;
+    if (out.room < 3 || d.input_len_ - d.input_pos_ < need) return false;
+    const unsigned char* const p = d.input_ + d.input_pos_;
+    std::uint32_t bits = d.bits_;
+    for (std::int64_t k = 0; k < need; ++k) {
+      const std::uint32_t value = detail::byte_class[p[k]];
+      if (value >= 64) return false;
+      bits = bits << 6 | value;
+    }
+    d.bits_ = 0;
+    d.size_ = 0;
+    d.input_pos_ += need;
+    d.count(need);
+    const char group[3] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
+    out.put(group, 3);
+    return true;
+  }
+
+  // The last 1 to 3 bytes of the chunk, when all are Base64 characters, as
+  // the start of a group.
+  static bool begin_group(Decoder& d) noexcept {
+    const std::int64_t left = d.input_len_ - d.input_pos_;
+    if (left < 1 || left > 3) return false;
+    const unsigned char* const p = d.input_ + d.input_pos_;
+    std::uint32_t bits = 0;
+    for (std::int64_t k = 0; k < left; ++k) {
+      const std::uint32_t value = detail::byte_class[p[k]];
+      if (value >= 64) return false;
+      bits = bits << 6 | value;
+    }
+    d.bits_ = bits;
+    d.size_ = static_cast<std::uint8_t>(left);
+    d.input_pos_ += left;
+    d.byte_count_ += left;
+    d.line_length_ += left;
+    return true;
   }
 
   enum class Batch { taken, none, refused_line };
@@ -306,11 +400,18 @@ struct detail::Decoder_bulk {
     // Where the kernel last refused a line: the state machine alone goes
     // up to there (an estimate: a new chunk may start before it, which
     // costs at most a line of batching).
+    const bool manual = std::holds_alternative<Source::Manual>(d.source_.kind());
     const unsigned char* refused_in = nullptr;
     std::int64_t refused_until = 0;
     for (;;) {
       if (d.next_step_ == Step::held_flush && !put_held(d, out)) return {written(), Decode_stop::Output_full};
       if (out.room == 0) return {written(), Decode_stop::Output_full};
+
+      if (d.next_step_ == Step::decode_base64 && d.padding_count_ == 0) {
+        if (d.size_ != 0 ? finish_group(d, out) : begin_group(d)) continue;
+        // A Manual chunk used up: the state machine would ask for the next.
+        if (manual && d.input_pos_ == d.input_len_ && !d.input_ended_) return {written(), Decode_stop::Await};
+      }
 
       if (d.input_ != refused_in || d.input_pos_ >= refused_until) {
         std::int64_t line_end = 0;
