@@ -33,7 +33,7 @@ struct Shape {
   std::size_t stride;  // characters and line end
   std::size_t bytes;   // decoded bytes of a line
 
-  explicit Shape(const Line_layout& layout) noexcept
+  constexpr explicit Shape(const Line_layout& layout) noexcept
       : chars(layout.length),
         lf(layout.end == Line_end::lf),
         stride(chars + (lf ? 1 : 2)),
@@ -117,13 +117,11 @@ bool decode_groups(const detail::Kernel& kernel, const Alphabet& alphabet, const
   return done;
 }
 
-}  // namespace
-
-namespace detail {
-
-Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view text,
-                                 std::span<char> out, const Line_layout& layout) noexcept {
-  const Shape shape(layout);
+// The lines of decode_lines_into; inline, so that for MIME lines (76
+// characters, CR LF) the divisions by the line's size are by constants.
+[[gnu::always_inline]] inline Lines_progress decode_lines(const detail::Kernel& kernel, const Alphabet& alphabet,
+                                                           std::string_view text, std::span<char> out,
+                                                           const Line_layout& layout, const Shape& shape) noexcept {
   const std::size_t lines = std::min(text.size() / shape.stride, out.size() / shape.bytes);
   const char* const in = text.data();
   auto* const to = reinterpret_cast<std::uint8_t*>(out.data());
@@ -135,6 +133,19 @@ Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet,
 
   if (done < lines) done = decode_rest(kernel, alphabet, shape, in, to, out.size(), done, lines);
   return {done * shape.stride, done * shape.bytes};
+}
+
+}  // namespace
+
+namespace detail {
+
+Lines_progress decode_lines_into(const Kernel& kernel, const Alphabet& alphabet, std::string_view text,
+                                 std::span<char> out, const Line_layout& layout) noexcept {
+  if (layout.length == 76 && layout.end == Line_end::crlf) {
+    constexpr Shape mime{Line_layout{}};
+    return decode_lines(kernel, alphabet, text, out, Line_layout{}, mime);
+  }
+  return decode_lines(kernel, alphabet, text, out, layout, Shape(layout));
 }
 
 }  // namespace detail

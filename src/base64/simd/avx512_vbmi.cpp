@@ -493,9 +493,12 @@ namespace {
 // line end between the two parts is checked with one compare. A block is
 // stored once all its characters and its line end are checked; the kernel
 // returns the lines that the stored blocks cover in full.
+// Inline, so that for MIME lines every division by the line's size is one
+// by a constant: a division by a variable costs about as much as a block.
 template <class Lookup>
-std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std::size_t len,
-                               const Line_layout& layout, std::uint8_t* out, std::size_t out_capacity) noexcept {
+[[gnu::always_inline]] inline std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in,
+                                                             std::size_t len, const Line_layout& layout,
+                                                             std::uint8_t* out, std::size_t out_capacity) noexcept {
   const std::size_t chars = layout.length;
   const bool lf = layout.end == Line_end::lf;
   const std::size_t e = lf ? 1 : 2, stride = chars + e;
@@ -564,6 +567,15 @@ std::size_t decode_line_blocks(const Lookup& lookup, const std::uint8_t* in, std
 // what it stored there is scratch.
 constexpr std::size_t mime_chars = 76, mime_stride = 78, mime_group_lines = 16, mime_group_blocks = 19;
 
+// Makes the compiler compute `v` at this point of the program.
+inline void pin(__m512i& v) noexcept {
+#if defined(BASE64_SIMDE)
+  (void)v;
+#else
+  asm volatile("" : "+v"(v));
+#endif
+}
+
 template <std::size_t b, class Lookup>
 inline __m512i mime_block(const Lookup& lookup, __m512i order, const std::uint8_t* in, std::uint8_t* out) noexcept {
   constexpr std::size_t first = 64 * b, phase = first % mime_chars, r = mime_chars - phase;
@@ -579,9 +591,16 @@ inline __m512i mime_block(const Lookup& lookup, __m512i order, const std::uint8_
 template <class Lookup, std::size_t... b>
 inline bool mime_group(const Lookup& lookup, __m512i order, const std::uint8_t* in, std::uint8_t* out,
                        std::index_sequence<b...>) noexcept {
-  // In block order: each store reaches 16 bytes into the next block's.
+  // In block order: each store reaches 16 bytes into the next block's. Each
+  // block's flags join the others right after it (pinned there): left to
+  // itself, the compiler takes all 19 after the last block and keeps every
+  // block's registers until then, spilled to the stack.
   __m512i flags = _mm512_setzero_si512();
-  ((flags = _mm512_or_si512(flags, mime_block<b>(lookup, order, in, out))), ...);
+  const auto gather = [&](__m512i f) {
+    flags = _mm512_or_si512(flags, f);
+    pin(flags);
+  };
+  (gather(mime_block<b>(lookup, order, in, out)), ...);
   constexpr auto crlf = static_cast<std::uint32_t>('\r' | '\n' << 8);
   std::uint32_t ends = 0;
   for (std::size_t i = 0; i < mime_group_lines; ++i) {
@@ -614,10 +633,12 @@ std::size_t decode_lines(const Alphabet& alphabet, const std::uint8_t* in, std::
   const __m512i high0 = _mm512_loadu_si512(dmap + 128), high1 = _mm512_loadu_si512(dmap + 192);
   const bool mime = layout.length == mime_chars && layout.end == Line_end::crlf;
   const auto run = [&](const auto& lookup) {
-    // Whole groups of 16 MIME lines, then the rest line by line.
-    const std::size_t done = mime ? decode_mime_lines(lookup, in, len, out, out_capacity) : 0;
+    if (!mime) return decode_line_blocks(lookup, in, len, layout, out, out_capacity);
+    // Whole groups of 16 MIME lines, then the rest block by block.
+    constexpr Line_layout mime_layout{};
+    const std::size_t done = decode_mime_lines(lookup, in, len, out, out_capacity);
     const std::size_t at = done / mime_stride * 57;
-    return done + decode_line_blocks(lookup, in + done, len - done, layout, out + at, out_capacity - at);
+    return done + decode_line_blocks(lookup, in + done, len - done, mime_layout, out + at, out_capacity - at);
   };
   if (_mm512_movepi8_mask(_mm512_and_si512(high0, high1)) == ~Mask{0}) return run(Ascii_lookup{low0, low1});
   return run(Any_lookup{low0, low1, high0, high1});
