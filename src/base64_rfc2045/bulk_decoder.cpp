@@ -171,8 +171,9 @@ struct detail::Decoder_bulk {
     const std::int64_t most = std::min<std::int64_t>((d.input_len_ - d.input_pos_) / 4,
                                                      static_cast<std::int64_t>(out.room / 3));
     if (most == 0) return;
-    const auto& [t0, t1, t2, t3] = group_tables;
-    const auto word = [&](const unsigned char* p) { return t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]]; };
+    const auto word = [](const unsigned char* p) {
+      return group_tables[0][p[0]] | group_tables[1][p[1]] | group_tables[2][p[2]] | group_tables[3][p[3]];
+    };
     const unsigned char* p = start;
     char* to = out.at;
     std::int64_t k = 0;
