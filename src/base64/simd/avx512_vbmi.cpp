@@ -572,7 +572,7 @@ inline void pin(__m512i& v) noexcept {
 #if defined(BASE64_SIMDE)
   (void)v;
 #else
-  asm volatile("" : "+v"(v));
+  asm("" : "+v"(v));
 #endif
 }
 
