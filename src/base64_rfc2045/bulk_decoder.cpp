@@ -16,6 +16,10 @@
 // result of the state machine is the one `decode` returns, so the results,
 // the byte count and the line check agree with `decode` by construction; a
 // run or a batch accounts its lines exactly as the state machine would have.
+// So do the few steps taken here without it, for the common case of a Manual
+// source fed in chunks that cut a line and a group: the groups of the cut
+// line, the group that the chunk boundary cuts, and the Await when the chunk
+// is used up.
 //
 // A Channel over a std::stringbuf (a std::istringstream) is read in place:
 // each chunk is the stretch of the stream's own bytes that a read would have
