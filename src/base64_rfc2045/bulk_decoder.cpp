@@ -236,17 +236,23 @@ struct detail::Decoder_bulk {
   // decode_base64 step with no '=' seen; false when the state machine has
   // to take the bytes.
 
-  // The rest of a begun group, when the span has room for its bytes.
-  static bool finish_group(Decoder& d, Span& out) noexcept {
-    const std::int64_t need = 4 - d.size_;
-    if (out.room < 3 || d.input_len_ - d.input_pos_ < need) return false;
-    const unsigned char* const p = d.input_ + d.input_pos_;
-    std::uint32_t bits = d.bits_;
-    for (std::int64_t k = 0; k < need; ++k) {
+  // The six bits of each of the n bytes at p appended to `bits`; false when
+  // one of them is not a Base64 character.
+  static bool append_bits(const unsigned char* p, std::int64_t n, std::uint32_t& bits) noexcept {
+    for (std::int64_t k = 0; k < n; ++k) {
       const std::uint32_t value = detail::byte_class[p[k]];
       if (value >= 64) return false;
       bits = bits << 6 | value;
     }
+    return true;
+  }
+
+  // The rest of a begun group, when the span has room for its bytes.
+  static bool finish_group(Decoder& d, Span& out) noexcept {
+    const std::int64_t need = 4 - d.size_;
+    if (out.room < 3 || d.input_len_ - d.input_pos_ < need) return false;
+    std::uint32_t bits = d.bits_;
+    if (!append_bits(d.input_ + d.input_pos_, need, bits)) return false;
     d.bits_ = 0;
     d.size_ = 0;
     d.input_pos_ += need;
@@ -261,13 +267,8 @@ struct detail::Decoder_bulk {
   static bool begin_group(Decoder& d) noexcept {
     const std::int64_t left = d.input_len_ - d.input_pos_;
     if (left < 1 || left > 3) return false;
-    const unsigned char* const p = d.input_ + d.input_pos_;
     std::uint32_t bits = 0;
-    for (std::int64_t k = 0; k < left; ++k) {
-      const std::uint32_t value = detail::byte_class[p[k]];
-      if (value >= 64) return false;
-      bits = bits << 6 | value;
-    }
+    if (!append_bits(d.input_ + d.input_pos_, left, bits)) return false;
     d.bits_ = bits;
     d.size_ = static_cast<std::uint8_t>(left);
     d.input_pos_ += left;
